@@ -1,0 +1,86 @@
+#ifndef QUARVEL_QUARVEL_H
+#define QUARVEL_QUARVEL_H
+
+// Quarvel corrects point coordinates for a display calibration: it undoes a
+// radial barrel distortion about the source image centre, fits the corrected
+// image to the display and maps the result through a 3x3 projective matrix.
+// All parameters come from one INI file (see ReadIniParam).
+
+#include <memory>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/core/types_c.h>
+
+#include <quarvel/export.h>
+#include <quarvel/version.h>
+
+// A point between correction steps, in single precision.
+struct FPoint {
+    float x;
+    float y;
+};
+
+namespace quarvel {
+namespace detail {
+class CTabrel;
+}
+}  // namespace quarvel
+
+class QUARVEL_EXPORT Quarvel {
+public:
+    // Every parameter zero, an all-zero matrix, no reader and no canvas.
+    Quarvel();
+    // Copies hold the same parameters, matrix, normal list and canvas, and
+    // correct points exactly as the original does.
+    Quarvel(const Quarvel& other);
+    Quarvel& operator=(const Quarvel& other);
+    ~Quarvel();
+
+    // Loads every calibration parameter from the INI file at `path` (section
+    // and key names in GBK, or in UTF-8 which is converted), then derives the
+    // output geometry from the image size, the focal value and the size of
+    // the primary display. Returns false only when the file cannot be opened
+    // as a readable regular file of at most 1 MiB; the instance is then
+    // unchanged. Missing or malformed entries keep their earlier values.
+    bool ReadIniParam(const char* path);
+
+    // Maps a source-image pixel to a display pixel. A result that cannot be
+    // represented (a zero projective denominator, NaN or an overflow) has the
+    // coordinate INT_MIN.
+    CvPoint CorrectPoint(const CvPoint& p) const;
+
+private:
+    friend class QuarvelTestPeer;
+
+    // A parameter within +-0.00001 (bounds and NaN included) switches its
+    // correction step off.
+    static bool IsZero(float v);
+
+    void ComputeBarrelParam();
+    FPoint CorrectBarrelPoint(const CvPoint& p) const;
+    CvPoint CorrectKeyStonePointByMat(const FPoint& p) const;
+
+    std::shared_ptr<const quarvel::detail::CTabrel> reader;
+    int imageWidth = 0;
+    int imageHeight = 0;
+    float centerX = 0.0f;
+    float centerY = 0.0f;
+    float focalZ = 0.0f;
+    float scale = 1.0f;
+    float outCenterX = 0.0f;
+    float outCenterY = 0.0f;
+    int outWidth = 0;
+    int outHeight = 0;
+    float mapTop = 0.0f;
+    float mapBottom = 0.0f;
+    float keyStoneOriginX = 0.0f;
+    float keyStoneOriginY = 0.0f;
+    std::vector<float> planeNormal;
+    float rotateAngle = 0.0f;
+    float shearX = 0.0f;
+    cv::Matx33f keyStoneMat;
+    cv::Mat barrelImage;
+};
+
+#endif

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what building and testing Quarvel needs on Debian 12, and
+# generates the de_DE.UTF-8 locale the locale-independence test runs under.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config clang        # compilers and build
+  libopencv-dev                                 # matrix, image and window types
+  libx11-dev libxrandr-dev                      # display size
+  libgtest-dev                                  # unit tests
+  xvfb xauth x11-utils                          # tests against a real X server
+  locales                                       # decimal-comma locale test
+)
+
+sudo_cmd=()
+if [[ $(id -u) -ne 0 ]]; then
+  sudo_cmd=(sudo)
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null
+
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+  "${sudo_cmd[@]}" sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  "${sudo_cmd[@]}" locale-gen >/dev/null
+fi

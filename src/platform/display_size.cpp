@@ -1,0 +1,103 @@
+#include "platform/display_size.h"
+
+#include <atomic>
+#include <memory>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/Xrandr.h>
+
+namespace quarvel::detail {
+namespace {
+
+std::atomic<DisplaySizeSource> g_source{nullptr};
+
+struct DisplayCloser {
+    void operator()(Display* d) const noexcept { XCloseDisplay(d); }
+};
+struct ResourcesFree {
+    void operator()(XRRScreenResources* r) const noexcept { XRRFreeScreenResources(r); }
+};
+struct OutputInfoFree {
+    void operator()(XRROutputInfo* o) const noexcept { XRRFreeOutputInfo(o); }
+};
+struct CrtcInfoFree {
+    void operator()(XRRCrtcInfo* c) const noexcept { XRRFreeCrtcInfo(c); }
+};
+
+// Xlib's default error handler terminates the process. While we ask the
+// server, protocol errors (a RandR request the server refuses) are ignored
+// instead; the host's own handler is restored afterwards.
+int IgnoreXError(Display*, XErrorEvent*) { return 0; }
+
+class ScopedErrorHandler {
+public:
+    ScopedErrorHandler() noexcept : previous_(XSetErrorHandler(&IgnoreXError)) {}
+    ~ScopedErrorHandler() { XSetErrorHandler(previous_); }
+    ScopedErrorHandler(const ScopedErrorHandler&) = delete;
+    ScopedErrorHandler& operator=(const ScopedErrorHandler&) = delete;
+
+private:
+    XErrorHandler previous_;
+};
+
+bool IsUsable(int width, int height) { return width > 0 && height > 0; }
+
+// The mode size of the RandR primary output, if the server names one and it
+// drives a CRTC.
+bool PrimaryOutputSize(Display* display, Window root, DisplaySize& size) {
+    int eventBase = 0;
+    int errorBase = 0;
+    int major = 0;
+    int minor = 0;
+    // Primary outputs and the cheap resource query arrived with RandR 1.3.
+    if (!XRRQueryExtension(display, &eventBase, &errorBase) || !XRRQueryVersion(display, &major, &minor) ||
+        (major < 1 || (major == 1 && minor < 3))) {
+        return false;
+    }
+    const RROutput primary = XRRGetOutputPrimary(display, root);
+    if (primary == None) {
+        return false;
+    }
+    std::unique_ptr<XRRScreenResources, ResourcesFree> resources(XRRGetScreenResourcesCurrent(display, root));
+    if (!resources) {
+        return false;
+    }
+    std::unique_ptr<XRROutputInfo, OutputInfoFree> output(XRRGetOutputInfo(display, resources.get(), primary));
+    if (!output || output->crtc == None) {
+        return false;
+    }
+    std::unique_ptr<XRRCrtcInfo, CrtcInfoFree> crtc(XRRGetCrtcInfo(display, resources.get(), output->crtc));
+    if (!crtc || !IsUsable(static_cast<int>(crtc->width), static_cast<int>(crtc->height))) {
+        return false;
+    }
+    size = DisplaySize{static_cast<int>(crtc->width), static_cast<int>(crtc->height)};
+    return true;
+}
+
+}  // namespace
+
+DisplaySize QueryXDisplaySize() noexcept {
+    ScopedErrorHandler handler;
+    std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
+    if (!display) {
+        return kFallbackDisplaySize;
+    }
+    const int screen = DefaultScreen(display.get());
+    DisplaySize size{};
+    if (PrimaryOutputSize(display.get(), RootWindow(display.get(), screen), size)) {
+        return size;
+    }
+    size = DisplaySize{DisplayWidth(display.get(), screen), DisplayHeight(display.get(), screen)};
+    return IsUsable(size.width, size.height) ? size : kFallbackDisplaySize;
+}
+
+DisplaySize QueryDisplaySize() noexcept {
+    if (const DisplaySizeSource source = g_source.load()) {
+        return source();
+    }
+    return QueryXDisplaySize();
+}
+
+DisplaySizeSource SetDisplaySizeSource(DisplaySizeSource source) noexcept { return g_source.exchange(source); }
+
+}  // namespace quarvel::detail

@@ -1,0 +1,62 @@
+#include "platform/number_text.h"
+
+#include <charconv>
+#include <cmath>
+#include <system_error>
+
+namespace quarvel::detail {
+namespace {
+
+bool IsDigit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+// from_chars takes a leading '-' but not '+'. Drops a '+' that stands before
+// a digit or a decimal point and refuses any other leading character that is
+// not part of a plain decimal number.
+std::string_view StripPlus(std::string_view text) noexcept {
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+        if (text.empty() || text.front() == '-' || text.front() == '+') {
+            return {};
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+std::optional<int> ParseInt32(std::string_view text) noexcept {
+    text = StripPlus(text);
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    int value = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value, 10);
+    if (ec != std::errc() || ptr != end) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<float> ParseFloat(std::string_view text) noexcept {
+    text = StripPlus(text);
+    // A decimal number starts with a digit or a point (after an optional
+    // minus); this turns away "inf", "nan" and "infinity" before from_chars
+    // would accept them.
+    std::string_view body = text;
+    if (!body.empty() && body.front() == '-') {
+        body.remove_prefix(1);
+    }
+    if (body.empty() || !(IsDigit(body.front()) || body.front() == '.')) {
+        return std::nullopt;
+    }
+    float value = 0.0f;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value, std::chars_format::general);
+    if (ec != std::errc() || ptr != end || !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+}  // namespace quarvel::detail

@@ -1,0 +1,25 @@
+#ifndef QUARVEL_SRC_PLATFORM_TEXT_ENCODING_H
+#define QUARVEL_SRC_PLATFORM_TEXT_ENCODING_H
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quarvel::detail {
+
+enum class TextEncoding { Gbk, Utf8 };
+
+// The UTF-8 byte-order mark, EF BB BF.
+inline constexpr std::string_view kUtf8Bom{"\xEF\xBB\xBF", 3};
+
+// True when every byte sequence is well-formed UTF-8 (no overlongs, no
+// surrogates, nothing above U+10FFFF). Plain ASCII qualifies.
+bool IsValidUtf8(std::string_view bytes) noexcept;
+
+// Converts UTF-8 text to GBK (code page 936) with glibc's iconv; nullopt
+// when the text is not valid UTF-8 or holds a character GBK lacks.
+std::optional<std::string> Utf8ToGbk(std::string_view utf8);
+
+}  // namespace quarvel::detail
+
+#endif

@@ -1,0 +1,28 @@
+// Loads a calibration written in UTF-8 and corrects one point through the
+// installed shared library. Expects no X display (the set-up then fits to
+// 1680 x 1050) and prints the corrected point.
+#include <quarvel/quarvel.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: consumer WORK_DIR\n");
+        return 2;
+    }
+    const std::string path = std::string(argv[1]) + "/consumer.ini";
+    std::ofstream(path) << "[图像参数]\n图像宽度=64\n图像高度=48\n"
+                           "[桶形校正参数]\n焦点Z值=100\n"
+                           "[矩阵参数]\na00=1\na01=0\na02=0\na10=0\na11=1\na12=0\na20=0\na21=0\na22=1\n";
+    Quarvel q;
+    if (!q.ReadIniParam(path.c_str())) {
+        std::fprintf(stderr, "cannot read %s\n", path.c_str());
+        return 1;
+    }
+    const CvPoint p = q.CorrectPoint(cvPoint(10, 5));
+    std::printf("%d %d\n", p.x, p.y);
+    std::printf("version %s\n", QUARVEL_VERSION_STRING);
+    return p.x == 14 && p.y == 8 ? 0 : 1;
+}

@@ -1,0 +1,75 @@
+// The display-size query against a real X server. Run under
+//   xvfb-run -a -s "-noreset -screen 0 800x600x24"
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "correction/radial_setup.h"
+#include "platform/display_size.h"
+#include "support/test_peer.h"
+
+namespace {
+
+using quarvel::detail::QueryDisplaySize;
+
+class ScopedDisplayVariable {
+public:
+    explicit ScopedDisplayVariable(const char* value) {
+        if (const char* old = std::getenv("DISPLAY")) {
+            saved_ = old;
+        }
+        if (value) {
+            setenv("DISPLAY", value, 1);
+        } else {
+            unsetenv("DISPLAY");
+        }
+    }
+    ~ScopedDisplayVariable() {
+        if (saved_) {
+            setenv("DISPLAY", saved_->c_str(), 1);
+        } else {
+            unsetenv("DISPLAY");
+        }
+    }
+
+private:
+    std::optional<std::string> saved_;
+};
+
+TEST(XDisplay, QueryReportsTheServersScreen) {
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run this test under xvfb-run";
+    const auto size = QueryDisplaySize();
+    EXPECT_EQ(size.width, 800);
+    EXPECT_EQ(size.height, 600);
+}
+
+TEST(XDisplay, SetUpFitsToTheServersScreen) {
+    // 1000 x 500 at f = 3000 corrects to about 1035 x 518: too wide for
+    // 800 x 600, small enough for the 1680 x 1050 fallback.
+    const Quarvel q = QuarvelTestPeer::Loaded(1000, 500, 3000.0f);
+    const auto expected = quarvel::detail::FitToDisplay(500.0f, 250.0f,
+        quarvel::detail::ComputeBarrelSetup(1000, 500, 3000.0f).cornerFactor, {800, 600});
+    EXPECT_LT(expected.scale, 1.0f);
+    EXPECT_EQ(QuarvelTestPeer::scale(q), expected.scale);
+    EXPECT_EQ(QuarvelTestPeer::outWidth(q), expected.outWidth);
+    EXPECT_LE(QuarvelTestPeer::outWidth(q), 800);
+}
+
+TEST(XDisplay, NoReachableServerFallsBackWithoutAborting) {
+    {
+        ScopedDisplayVariable none(nullptr);
+        const auto size = QueryDisplaySize();
+        EXPECT_EQ(size.width, 1680);
+        EXPECT_EQ(size.height, 1050);
+    }
+    {
+        ScopedDisplayVariable absent(":4711");  // no server listens there
+        const auto size = QueryDisplaySize();
+        EXPECT_EQ(size.width, 1680);
+        EXPECT_EQ(size.height, 1050);
+    }
+}
+
+}  // namespace
