@@ -50,6 +50,22 @@ public:
     // coordinate INT_MIN.
     CvPoint CorrectPoint(const CvPoint& p) const;
 
+    // Operator preview: paints every pixel of an 8-bit one-channel source
+    // through the same correction as CorrectPoint onto a fresh 1680 x 1050
+    // canvas (unreached pixels 0; where several pixels land on one canvas
+    // pixel, the last in x-then-y order wins) and shows it in a window titled
+    // "barrel". Returns at once: the host pumps window events (cv::waitKey).
+    // Only the pixels that exist in both the source and the loaded image
+    // size are read. A null source, or one that is not 8-bit one-channel,
+    // paints nothing. Without a reachable display no window is made; the
+    // canvas is painted and kept all the same.
+    void TestBarrelCorrect(const IplImage* source);
+    void TestBarrelCorrect(const cv::Mat& source);
+
+    // A copy of the last preview canvas (1050 rows x 1680 columns, CV_8UC1),
+    // or an empty matrix before the first preview.
+    cv::Mat GetBarrelImage() const;
+
 private:
     friend class QuarvelTestPeer;
 

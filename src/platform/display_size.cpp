@@ -1,9 +1,10 @@
 #include "platform/display_size.h"
 
+#include "platform/x_connection.h"
+
 #include <atomic>
 #include <memory>
 
-#include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
 
 namespace quarvel::detail {
@@ -11,9 +12,6 @@ namespace {
 
 std::atomic<DisplaySizeSource> g_source{nullptr};
 
-struct DisplayCloser {
-    void operator()(Display* d) const noexcept { XCloseDisplay(d); }
-};
 struct ResourcesFree {
     void operator()(XRRScreenResources* r) const noexcept { XRRFreeScreenResources(r); }
 };
@@ -22,22 +20,6 @@ struct OutputInfoFree {
 };
 struct CrtcInfoFree {
     void operator()(XRRCrtcInfo* c) const noexcept { XRRFreeCrtcInfo(c); }
-};
-
-// Xlib's default error handler terminates the process. While we ask the
-// server, protocol errors (a RandR request the server refuses) are ignored
-// instead; the host's own handler is restored afterwards.
-int IgnoreXError(Display*, XErrorEvent*) { return 0; }
-
-class ScopedErrorHandler {
-public:
-    ScopedErrorHandler() noexcept : previous_(XSetErrorHandler(&IgnoreXError)) {}
-    ~ScopedErrorHandler() { XSetErrorHandler(previous_); }
-    ScopedErrorHandler(const ScopedErrorHandler&) = delete;
-    ScopedErrorHandler& operator=(const ScopedErrorHandler&) = delete;
-
-private:
-    XErrorHandler previous_;
 };
 
 bool IsUsable(int width, int height) { return width > 0 && height > 0; }
@@ -77,8 +59,7 @@ bool PrimaryOutputSize(Display* display, Window root, DisplaySize& size) {
 }  // namespace
 
 DisplaySize QueryXDisplaySize() noexcept {
-    ScopedErrorHandler handler;
-    std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
+    const XConnection display;
     if (!display) {
         return kFallbackDisplaySize;
     }

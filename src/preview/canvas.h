@@ -1,0 +1,32 @@
+#ifndef QUARVEL_SRC_PREVIEW_CANVAS_H
+#define QUARVEL_SRC_PREVIEW_CANVAS_H
+
+#include <opencv2/core.hpp>
+
+#include <quarvel/quarvel.h>
+
+namespace quarvel::detail {
+
+// The preview canvas: width x height, 8-bit, one channel.
+inline constexpr int kCanvasWidth = 1680;
+inline constexpr int kCanvasHeight = 1050;
+
+// The title of the preview window.
+inline constexpr const char* kPreviewWindow = "barrel";
+
+// A view of an 8-bit one-channel image as a cv::Mat header over its pixel
+// data (row stride preserved, region of interest ignored). Empty when the
+// source is null, of another depth or channel count, or describes pixel data
+// smaller than its own width, height and stride.
+cv::Mat ViewGreyImage(const IplImage* source) noexcept;
+
+// Paints the source through `correction`'s chain onto a fresh zeroed canvas:
+// pixel (x, y) for x below min(imageWidth, source width) (outer loop) and y
+// below min(imageHeight, source height) (inner loop) goes to
+// correction.CorrectPoint((x, y)) when that lies on the canvas. A source
+// that is not CV_8UC1 paints nothing.
+cv::Mat PaintCanvas(const Quarvel& correction, const cv::Mat& source, int imageWidth, int imageHeight);
+
+}  // namespace quarvel::detail
+
+#endif
