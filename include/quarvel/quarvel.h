@@ -24,7 +24,8 @@ struct FPoint {
 namespace quarvel {
 namespace detail {
 class CTabrel;
-}
+struct RadialSetup;
+}  // namespace detail
 }  // namespace quarvel
 
 class QUARVEL_EXPORT Quarvel {
@@ -73,9 +74,28 @@ private:
     // correction step off.
     static bool IsZero(float v);
 
+    // Main chain: barrel model and projective matrix.
     void ComputeBarrelParam();
     FPoint CorrectBarrelPoint(const CvPoint& p) const;
     CvPoint CorrectKeyStonePointByMat(const FPoint& p) const;
+
+    // Sphere model: magnifies by f / sqrt(f^2 - r^2) instead of
+    // f^2 / (f^2 - r^2). No public operation uses it.
+    void ComputeBallParam();
+    FPoint CorrectBallPoint(const CvPoint& p) const;
+
+    // Stores what a radial set-up derived (shared by both models).
+    void StoreRadialSetup(const quarvel::detail::RadialSetup& setup);
+
+    // Plane steps: keystone by projection onto the inclined plane, rotation
+    // about the output centre, shear along x with conversion to integers,
+    // and origin shifts. No public operation uses them.
+    FPoint CorrectKeyStonePoint(const FPoint& p) const;
+    FPoint RotatePoint(const FPoint& p) const;
+    CvPoint Warp(const FPoint& p) const;
+    FPoint ScreenToDescartes(const CvPoint& p, const FPoint& origin) const;
+    FPoint ScreenToDescartes(const FPoint& p, const FPoint& origin) const;
+    FPoint DescartesToScreen(const FPoint& p, const FPoint& origin) const;
 
     std::shared_ptr<const quarvel::detail::CTabrel> reader;
     int imageWidth = 0;

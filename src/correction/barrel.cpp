@@ -8,9 +8,9 @@
 
 using quarvel::detail::ToFloat;
 
-void Quarvel::ComputeBarrelParam() {
-    const quarvel::detail::RadialSetup setup =
-        quarvel::detail::ComputeBarrelSetup(imageWidth, imageHeight, focalZ);
+void Quarvel::ComputeBarrelParam() { StoreRadialSetup(quarvel::detail::ComputeBarrelSetup(imageWidth, imageHeight, focalZ)); }
+
+void Quarvel::StoreRadialSetup(const quarvel::detail::RadialSetup& setup) {
     centerX = setup.centerX;
     centerY = setup.centerY;
     using Outcome = quarvel::detail::RadialSetup::Outcome;
@@ -34,9 +34,7 @@ FPoint Quarvel::CorrectBarrelPoint(const CvPoint& p) const {
     const float dy = ToFloat(p.y - static_cast<double>(centerY));
     const float s = ToFloat(static_cast<double>(quarvel::detail::Sq(dx)) + quarvel::detail::Sq(dy));
     const float k = quarvel::detail::BarrelFactor(focalZ, s);
-    const float offsetX = ToFloat(static_cast<double>(k) * dx * scale);
-    const float offsetY = ToFloat(static_cast<double>(k) * dy * scale);
-    return FPoint{ToFloat(static_cast<double>(outCenterX) + offsetX), ToFloat(static_cast<double>(outCenterY) + offsetY)};
+    return quarvel::detail::PlaceAboutOutputCentre(k, dx, dy, scale, outCenterX, outCenterY);
 }
 
 CvPoint Quarvel::CorrectKeyStonePointByMat(const FPoint& p) const {

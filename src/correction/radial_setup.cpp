@@ -1,5 +1,7 @@
 #include "correction/radial_setup.h"
 
+#include <cmath>
+
 #include "correction/numeric.h"
 #include "record/zero_test.h"
 
@@ -21,11 +23,47 @@ RadialSetup Uncorrected(int imageWidth, int imageHeight, float centerX, float ce
     return setup;
 }
 
+RadialSetup Stopped(float centerX, float centerY, float k) {
+    RadialSetup setup{};
+    setup.outcome = RadialSetup::Outcome::Stopped;
+    setup.centerX = centerX;
+    setup.centerY = centerY;
+    setup.cornerFactor = k;
+    return setup;
+}
+
+// The display is asked only here, when there is a geometry to fit.
+RadialSetup Fitted(float centerX, float centerY, float k) noexcept {
+    RadialSetup setup{};
+    setup.outcome = RadialSetup::Outcome::Fitted;
+    setup.centerX = centerX;
+    setup.centerY = centerY;
+    setup.cornerFactor = k;
+    setup.display = QueryDisplaySize();
+    setup.geometry = FitToDisplay(centerX, centerY, k, setup.display);
+    return setup;
+}
+
 }  // namespace
 
 float BarrelFactor(float f, float s) noexcept {
     const float t = ToFloat(s / (2.0 * f));
     return ToFloat(f / (f - 2.0 * t));
+}
+
+SphereTerms SphereFactor(float f, float a, float b) noexcept {
+    SphereTerms terms{};
+    terms.radicand = ToFloat((static_cast<double>(Sq(f)) - Sq(a)) - Sq(b));
+    const float l = ToFloat(std::sqrt(static_cast<double>(terms.radicand)));
+    const float m = ToFloat(static_cast<double>(f) - l);
+    terms.factor = ToFloat(f / (static_cast<double>(f) - m));
+    return terms;
+}
+
+FPoint PlaceAboutOutputCentre(float k, float dx, float dy, float scale, float outCenterX, float outCenterY) noexcept {
+    const float offsetX = ToFloat(static_cast<double>(k) * dx * scale);
+    const float offsetY = ToFloat(static_cast<double>(k) * dy * scale);
+    return FPoint{ToFloat(static_cast<double>(outCenterX) + offsetX), ToFloat(static_cast<double>(outCenterY) + offsetY)};
 }
 
 OutputGeometry FitToDisplay(float centerX, float centerY, float k, DisplaySize display) noexcept {
@@ -55,20 +93,22 @@ RadialSetup ComputeBarrelSetup(int imageWidth, int imageHeight, float focalZ) no
     if (IsZeroParam(focalZ)) {
         return Uncorrected(imageWidth, imageHeight, centerX, centerY);
     }
-    RadialSetup setup{};
-    setup.centerX = centerX;
-    setup.centerY = centerY;
     // Magnification at the corners, from the squared half-diagonal.
-    setup.cornerFactor = BarrelFactor(focalZ, ToFloat(static_cast<double>(Sq(centerX)) + Sq(centerY)));
+    const float k = BarrelFactor(focalZ, ToFloat(static_cast<double>(Sq(centerX)) + Sq(centerY)));
     // Below 1 (f^2 < s makes k negative) nothing can be fitted. NaN goes on.
-    if (setup.cornerFactor < 1.0f) {
-        setup.outcome = RadialSetup::Outcome::Stopped;
-        return setup;
+    return k < 1.0f ? Stopped(centerX, centerY, k) : Fitted(centerX, centerY, k);
+}
+
+RadialSetup ComputeBallSetup(int imageWidth, int imageHeight, float focalZ) noexcept {
+    const float centerX = ToFloat(imageWidth * 0.5);
+    const float centerY = ToFloat(imageHeight * 0.5);
+    if (IsZeroParam(focalZ)) {
+        return Uncorrected(imageWidth, imageHeight, centerX, centerY);
     }
-    setup.outcome = RadialSetup::Outcome::Fitted;
-    setup.display = QueryDisplaySize();
-    setup.geometry = FitToDisplay(centerX, centerY, setup.cornerFactor, setup.display);
-    return setup;
+    const SphereTerms corner = SphereFactor(focalZ, centerX, centerY);
+    // A focal value shorter than the half-diagonal has no real root.
+    const bool realRoot = corner.radicand >= 0.0f;
+    return realRoot ? Fitted(centerX, centerY, corner.factor) : Stopped(centerX, centerY, corner.factor);
 }
 
 }  // namespace quarvel::detail

@@ -1,6 +1,8 @@
 #ifndef QUARVEL_SRC_CORRECTION_RADIAL_SETUP_H
 #define QUARVEL_SRC_CORRECTION_RADIAL_SETUP_H
 
+#include <quarvel/quarvel.h>
+
 #include "platform/display_size.h"
 
 namespace quarvel::detail {
@@ -37,9 +39,26 @@ float BarrelFactor(float f, float s) noexcept;
 // centre and shrinks it to fit the display when it is larger.
 OutputGeometry FitToDisplay(float centerX, float centerY, float k, DisplaySize display) noexcept;
 
+// Terms of the sphere model for offsets (a, b) from the centre:
+// q = (f^2 - a^2) - b^2, l = sqrt(q), m = f - l, k = f / (f - m), i.e.
+// k = f / sqrt(f^2 - a^2 - b^2). q < 0 has no real root and gives NaN.
+struct SphereTerms {
+    float radicand;  // q
+    float factor;    // k
+};
+SphereTerms SphereFactor(float f, float a, float b) noexcept;
+
+// Places a source offset (dx, dy), magnified by k and the display-fit
+// scale, about the output centre: the last step of both radial mappings.
+FPoint PlaceAboutOutputCentre(float k, float dx, float dy, float scale, float outCenterX, float outCenterY) noexcept;
+
 // The barrel model's set-up. The display is asked (through
 // QueryDisplaySize) only when the geometry is fitted.
 RadialSetup ComputeBarrelSetup(int imageWidth, int imageHeight, float focalZ) noexcept;
+
+// The sphere model's set-up: stops, like the barrel set-up, where the
+// corner radius has no real root (q < 0 or NaN); fits otherwise.
+RadialSetup ComputeBallSetup(int imageWidth, int imageHeight, float focalZ) noexcept;
 
 }  // namespace quarvel::detail
 

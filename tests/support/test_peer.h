@@ -38,6 +38,21 @@ public:
         return q.CorrectKeyStonePointByMat(p);
     }
 
+    static void ComputeBallParam(Quarvel& q) { q.ComputeBallParam(); }
+    static FPoint CorrectBallPoint(const Quarvel& q, const CvPoint& p) { return q.CorrectBallPoint(p); }
+    static FPoint CorrectKeyStonePoint(const Quarvel& q, const FPoint& p) { return q.CorrectKeyStonePoint(p); }
+    static FPoint RotatePoint(const Quarvel& q, const FPoint& p) { return q.RotatePoint(p); }
+    static CvPoint Warp(const Quarvel& q, const FPoint& p) { return q.Warp(p); }
+    static FPoint ScreenToDescartes(const Quarvel& q, const CvPoint& p, const FPoint& origin) {
+        return q.ScreenToDescartes(p, origin);
+    }
+    static FPoint ScreenToDescartes(const Quarvel& q, const FPoint& p, const FPoint& origin) {
+        return q.ScreenToDescartes(p, origin);
+    }
+    static FPoint DescartesToScreen(const Quarvel& q, const FPoint& p, const FPoint& origin) {
+        return q.DescartesToScreen(p, origin);
+    }
+
     // An instance with the given image size, focal value and matrix, set up
     // as a load would leave it (against whatever display the test chose).
     static Quarvel Loaded(int width, int height, float focal, const cv::Matx33f& m = cv::Matx33f::eye()) {
