@@ -26,6 +26,39 @@ private:
     iconv_t handle_;
 };
 
+// Converts the whole text or nothing: an invalid or unconvertible sequence
+// gives nullopt.
+std::optional<std::string> Convert(const char* to, const char* from, std::string_view text) {
+    IconvHandle cd(to, from);
+    if (!cd.valid()) {
+        return std::nullopt;
+    }
+    std::string out(text.size() * 2 + 16, '\0');
+    char* in = const_cast<char*>(text.data());  // iconv's interface is not const-correct
+    std::size_t inLeft = text.size();
+    std::size_t used = 0;
+    for (;;) {
+        char* dst = out.data() + used;
+        std::size_t outLeft = out.size() - used;
+        const bool flushing = inLeft == 0;
+        const std::size_t rc = flushing ? iconv(cd.get(), nullptr, nullptr, &dst, &outLeft)
+                                        : iconv(cd.get(), &in, &inLeft, &dst, &outLeft);
+        used = out.size() - outLeft;
+        if (rc != static_cast<std::size_t>(-1)) {
+            if (flushing) {
+                break;
+            }
+            continue;
+        }
+        if (errno != E2BIG) {
+            return std::nullopt;
+        }
+        out.resize(out.size() * 2);
+    }
+    out.resize(used);
+    return out;
+}
+
 }  // namespace
 
 bool IsValidUtf8(std::string_view bytes) noexcept {
@@ -77,26 +110,8 @@ bool IsValidUtf8(std::string_view bytes) noexcept {
     return true;
 }
 
-std::optional<std::string> Utf8ToGbk(std::string_view utf8) {
-    IconvHandle cd("GBK", "UTF-8");
-    if (!cd.valid()) {
-        return std::nullopt;
-    }
-    std::string out;
-    // GBK never needs more bytes than UTF-8 for the same text.
-    out.resize(utf8.size());
-    char* in = const_cast<char*>(utf8.data());  // iconv's interface is not const-correct
-    std::size_t inLeft = utf8.size();
-    char* dst = out.data();
-    std::size_t outLeft = out.size();
-    if (iconv(cd.get(), &in, &inLeft, &dst, &outLeft) == static_cast<std::size_t>(-1)) {
-        return std::nullopt;
-    }
-    if (iconv(cd.get(), nullptr, nullptr, &dst, &outLeft) == static_cast<std::size_t>(-1)) {
-        return std::nullopt;
-    }
-    out.resize(out.size() - outLeft);
-    return out;
-}
+std::optional<std::string> Utf8ToGbk(std::string_view utf8) { return Convert("GBK", "UTF-8", utf8); }
+
+std::optional<std::string> GbkToUtf8(std::string_view gbk) { return Convert("UTF-8", "GBK", gbk); }
 
 }  // namespace quarvel::detail

@@ -20,6 +20,9 @@ bool IsValidUtf8(std::string_view bytes) noexcept;
 // when the text is not valid UTF-8 or holds a character GBK lacks.
 std::optional<std::string> Utf8ToGbk(std::string_view utf8);
 
+// Converts GBK text to UTF-8; nullopt when the text is not valid GBK.
+std::optional<std::string> GbkToUtf8(std::string_view gbk);
+
 }  // namespace quarvel::detail
 
 #endif

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Installs the built library into a temporary prefix, then builds and runs a
-# program outside the tree against it twice: through the CMake package and
-# through pkg-config.
+# Installs the built library into a temporary prefix, then builds and runs
+# programs outside the tree against it: a consumer through the CMake package
+# and through pkg-config, and the shipped example host.
 set -euo pipefail
 build_dir=$1
 source_dir=$(cd "$(dirname "$0")" && pwd)
+examples_dir=$(cd "$source_dir/../../examples" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -24,3 +25,13 @@ ${CXX:-c++} -std=c++17 "$source_dir/main.cpp" $flags -o "$work/pc-consumer"
 out=$(LD_LIBRARY_PATH="$libdir" "$work/pc-consumer" "$work")
 echo "pkg-config consumer: $out"
 [[ $out == "14 8"* ]]
+
+cmake -S "$examples_dir/host" -B "$work/host-build" -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
+cmake --build "$work/host-build" >/dev/null
+out=$("$work/host-build/quarvel_host" "$examples_dir/calibration.ini" 640 360 0 0)
+echo "example host: $out"
+tool="$work/prefix/bin/quarvel"
+if [[ -x $tool ]]; then
+  expected=$("$tool" correct "$examples_dir/calibration.ini" 640,360 0,0)
+  [[ $out == "640 360 -> $(sed -n 1p <<<"$expected")"$'\n'"0 0 -> $(sed -n 2p <<<"$expected")" ]]
+fi

@@ -1,0 +1,248 @@
+// End-to-end tests of the installed quarvel tool, run as a user would. The
+// build names the installed binary (QUARVEL_TOOL) and the examples folder
+// (QUARVEL_EXAMPLES).
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <opencv2/imgcodecs.hpp>
+#include <quarvel/quarvel.h>
+
+#include "support/fixtures.h"
+
+namespace {
+
+using quarvel::test::CalibrationLines;
+using quarvel::test::IniText;
+using quarvel::test::TempDir;
+using quarvel::test::ToGbk;
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (const char c : s) {
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return q + "'";
+}
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct Result {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+class Tool : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(access(tool_.c_str(), X_OK), 0) << tool_ << " is not installed";
+    }
+
+    Result Run(const std::vector<std::string>& args, const std::string& input = "") const {
+        const std::string in = dir.Write("stdin.txt", input);
+        std::string command = Quote(tool_);
+        for (const std::string& a : args) {
+            command += " " + Quote(a);
+        }
+        const std::string out = (dir.path() / "stdout.txt").string();
+        const std::string err = (dir.path() / "stderr.txt").string();
+        command += " <" + Quote(in) + " >" + Quote(out) + " 2>" + Quote(err);
+        const int raw = std::system(command.c_str());
+        return Result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
+    }
+
+    std::string Example(const std::string& name) const { return examples_ + "/" + name; }
+
+    // What the library itself gives for the points, one "X Y" line each.
+    std::string Expected(const std::string& params, const std::vector<CvPoint>& points) const {
+        Quarvel q;
+        EXPECT_TRUE(q.ReadIniParam(params.c_str()));
+        std::string text;
+        for (const CvPoint& p : points) {
+            const CvPoint r = q.CorrectPoint(p);
+            text += std::to_string(r.x) + " " + std::to_string(r.y) + "\n";
+        }
+        return text;
+    }
+
+    TempDir dir;
+    const std::string tool_ = QUARVEL_TOOL;
+    const std::string examples_ = QUARVEL_EXAMPLES;
+};
+
+TEST_F(Tool, CorrectPointsFromArguments) {
+    const std::string params = Example("calibration.ini");
+    const Result r = Run({"correct", params, "0,0", "640,360", "1279,719", "-5,3"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, Expected(params, {cvPoint(0, 0), cvPoint(640, 360), cvPoint(1279, 719), cvPoint(-5, 3)}));
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(Tool, CorrectPointsFromStandardInput) {
+    const std::string params = Example("calibration-utf8.ini");
+    const Result r = Run({"correct", params}, "# x y\n10 20\n\n  30,40 \r\n   \n# done?\n50\t60\n7 , 8");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, Expected(params, {cvPoint(10, 20), cvPoint(30, 40), cvPoint(50, 60), cvPoint(7, 8)}));
+}
+
+TEST_F(Tool, BothExampleEncodingsCorrectAlike) {
+    const Result gbk = Run({"correct", Example("calibration.ini"), "100,600", "1200,50"});
+    const Result utf8 = Run({"correct", Example("calibration-utf8.ini"), "100,600", "1200,50"});
+    EXPECT_EQ(gbk.status, 0);
+    EXPECT_EQ(gbk.out, utf8.out);
+    // The GBK example really is GBK: its bytes are the UTF-8 example's text
+    // converted, apart from the header comment.
+    const std::string gbkBytes = Slurp(Example("calibration.ini"));
+    const std::string utf8Text = Slurp(Example("calibration-utf8.ini"));
+    const std::string tail = utf8Text.substr(utf8Text.find("\n[") + 1);
+    EXPECT_NE(gbkBytes.find(ToGbk(tail)), std::string::npos);
+}
+
+TEST_F(Tool, ABadLineStopsWithItsNumberAndText) {
+    const std::string params = Example("calibration.ini");
+    const Result r = Run({"correct", params}, "1 2\n3 4 5\n6 7\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, Expected(params, {cvPoint(1, 2)}));
+    EXPECT_NE(r.err.find("line 2"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("'3 4 5'"), std::string::npos) << r.err;
+
+    const Result arg = Run({"correct", params, "1,2", "x,3"});
+    EXPECT_EQ(arg.status, 1);
+    EXPECT_NE(arg.err.find("'x,3'"), std::string::npos) << arg.err;
+    for (const char* bad : {"99999999999 1", "1.5 2", "1", "1 2 3"}) {
+        EXPECT_EQ(Run({"correct", params}, bad).status, 1) << bad;
+    }
+}
+
+TEST_F(Tool, StreamsManyPoints) {
+    const std::string params = Example("calibration.ini");
+    std::string input;
+    std::vector<CvPoint> points;
+    for (int i = 0; i < 200000; ++i) {
+        points.push_back(cvPoint(i % 1280, (i / 1280) % 720));
+        input += std::to_string(points.back().x) + " " + std::to_string(points.back().y) + "\n";
+    }
+    const Result r = Run({"correct", params}, input);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.out == Expected(params, points)) << "streamed output differs from the library's";
+}
+
+TEST_F(Tool, UnreadableFilesAreUsageErrors) {
+    const Result r = Run({"correct", "/nonexistent/cal.ini", "1,2"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("/nonexistent/cal.ini"), std::string::npos);
+    EXPECT_EQ(Run({"check", "/nonexistent/cal.ini"}).status, 2);
+    const Result image = Run({"preview", Example("calibration.ini"), "/nonexistent.png", "-o", "x.png"});
+    EXPECT_EQ(image.status, 2);
+    EXPECT_NE(image.err.find("/nonexistent.png"), std::string::npos);
+    EXPECT_EQ(Run({"correct"}).status, 2);
+    EXPECT_EQ(Run({"frobnicate"}).status, 2);
+    EXPECT_EQ(Run({"preview", Example("calibration.ini")}).status, 2);
+    EXPECT_EQ(Run({"preview", Example("calibration.ini"), Example("grid.png"), "--bogus"}).status, 2);
+}
+
+TEST_F(Tool, CheckPassesTheExamples) {
+    for (const auto& [file, encoding] : {std::pair{"calibration.ini", "encoding: GBK"},
+                                         std::pair{"calibration-utf8.ini", "encoding: UTF-8"}}) {
+        const Result r = Run({"check", Example(file)});
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_NE(r.out.find(encoding), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("[桶形校正参数] 焦点Z值 = 1800"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("[矩阵参数] a21 = 4e-05"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("display: 1680 x 1050"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("output image: 1536 x 864, centre (768, 432), scale 1"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("result: OK"), std::string::npos) << r.out;
+    }
+}
+
+TEST_F(Tool, CheckReportsMissingAndMalformedEntries) {
+    std::vector<quarvel::test::IniLine> lines = CalibrationLines(640, 480, 900.0f, {"1", "0", "0", "0", "1", "0", "0", "0", "1"});
+    lines.pop_back();                // a22
+    lines.erase(lines.begin() + 3);  // 映射顶点
+    lines[0].value = "64O";
+    const Result r = Run({"check", dir.Write("partial.ini", ToGbk(IniText(lines)))});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("[梯形校正参数] 映射顶点 = missing"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("[矩阵参数] a22 = missing"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("[图像参数] 图像宽度 = not a number: \"64O\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("result: FAILED (2 missing, 1 not a number"), std::string::npos) << r.out;
+}
+
+TEST_F(Tool, CheckWarnsAboutUnusableCalibrations) {
+    const std::vector<std::string> identity = {"1", "0", "0", "0", "1", "0", "0", "0", "1"};
+    const Result shortFocal = Run({"check", dir.Write("short.ini", ToGbk(IniText(CalibrationLines(64, 48, 30.0f, identity))))});
+    EXPECT_EQ(shortFocal.status, 1);
+    EXPECT_NE(shortFocal.out.find("too short"), std::string::npos) << shortFocal.out;
+    EXPECT_NE(shortFocal.out.find("output image: not fitted"), std::string::npos) << shortFocal.out;
+
+    // w = 1 - x / 50 is zero at x = 50 and negative beyond: the right-hand
+    // corners of the 76 x 57 output are mirrored.
+    const std::vector<std::string> tilted = {"1", "0", "0", "0", "1", "0", "-0.02", "0", "1"};
+    const Result mirrored = Run({"check", dir.Write("tilted.ini", ToGbk(IniText(CalibrationLines(64, 48, 100.0f, tilted))))});
+    EXPECT_EQ(mirrored.status, 1);
+    EXPECT_NE(mirrored.out.find("at corner (76, 0) of the corrected image: points there are mirrored"), std::string::npos)
+        << mirrored.out;
+    EXPECT_EQ(mirrored.out.find("corner (0, 0)"), std::string::npos) << mirrored.out;
+
+    const Result empty = Run({"check", dir.Write("empty.ini", "")});
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_NE(empty.out.find("image size 0 x 0 is not positive"), std::string::npos) << empty.out;
+    EXPECT_NE(empty.out.find("21 missing"), std::string::npos) << empty.out;
+}
+
+TEST_F(Tool, PreviewWritesTheLibrarysCanvas) {
+    const std::string params = Example("calibration.ini");
+    const std::string image = Example("grid.png");
+    const std::string out = (dir.path() / "preview.png").string();
+    const Result r = Run({"preview", params, image, "-o", out});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(out), std::string::npos);
+
+    Quarvel q;
+    ASSERT_TRUE(q.ReadIniParam(params.c_str()));
+    q.TestBarrelCorrect(cv::imread(image, cv::IMREAD_GRAYSCALE));
+    const cv::Mat expected = q.GetBarrelImage();
+    const cv::Mat written = cv::imread(out, cv::IMREAD_UNCHANGED);
+    ASSERT_EQ(written.type(), CV_8UC1);
+    ASSERT_EQ(written.size(), expected.size());
+    EXPECT_EQ(cv::norm(written, expected, cv::NORM_INF), 0.0);
+    EXPECT_GT(cv::countNonZero(written), 1000);
+}
+
+TEST_F(Tool, PreviewShowWithoutADisplaySaysSoAndStillWrites) {
+    const std::string out = (dir.path() / "shown.png").string();
+    const Result r = Run({"preview", Example("calibration.ini"), Example("grid.png"), "--show", "--output", out});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("no X display"), std::string::npos) << r.err;
+    EXPECT_FALSE(cv::imread(out).empty());
+}
+
+TEST_F(Tool, EveryCommandHasHelpAndTheToolAVersion) {
+    for (const char* command : {"correct", "preview", "check"}) {
+        const Result r = Run({command, "--help"});
+        EXPECT_EQ(r.status, 0) << command;
+        EXPECT_EQ(r.out.rfind(std::string("usage: quarvel ") + command, 0), 0u) << r.out;
+        EXPECT_NE(r.out.find("exit status"), std::string::npos) << command;
+    }
+    const Result help = Run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("correct PARAMS"), std::string::npos);
+    const Result version = Run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("quarvel ") + QUARVEL_VERSION_STRING + "\n");
+}
+
+}  // namespace
