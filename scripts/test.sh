@@ -1,20 +1,83 @@
 #!/usr/bin/env bash
-# Builds Quarvel with GCC and with Clang, warnings as errors, and runs the
-# whole test suite (X server tests included) for each.
+# The whole test suite, in stages:
+#   gcc       GCC build, warnings as errors, every test (X server tests under
+#             Xvfb, the tool from an installed prefix, outside consumers)
+#   asan      Clang build, warnings as errors, every test again under
+#             AddressSanitizer + UndefinedBehaviorSanitizer (float-to-int
+#             overflow included), every report fatal
+#   tsan      the concurrent-correction test under ThreadSanitizer
+#   coverage  GCC coverage build, every test, gcovr line/branch summary
+#   fuzz      each libFuzzer target for QUARVEL_FUZZ_SECONDS (default 60)
+# Usage: scripts/test.sh [stage ...]   (default: all, in that order)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
+stages=("$@")
+[[ ${#stages[@]} -gt 0 ]] || stages=(gcc asan tsan coverage fuzz)
+passed=0
 
-run_suite() {
-  local name=$1 cxx=$2
-  local dir=build/test-$name
-  echo "=== $name: configure and build ==="
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER="$cxx" \
-    -DQUARVEL_WERROR=ON >/dev/null
-  cmake --build "$dir" -j "$jobs"
-  echo "=== $name: tests ==="
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+configure() {  # dir, cmake args...
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARVEL_WERROR=ON "$@" >/dev/null
 }
 
-run_suite gcc g++
-run_suite clang clang++
+run_ctest() {  # dir
+  local log
+  log=$(mktemp)
+  if ! ctest --test-dir "$1" --output-on-failure -j "$jobs" 2>&1 | tee "$log"; then
+    rm -f "$log"
+    return 1
+  fi
+  # ctest's pipeline status is tee's; read ctest's own verdict.
+  if ! grep -q '^100% tests passed' "$log"; then
+    rm -f "$log"
+    return 1
+  fi
+  passed=$((passed + $(grep -o 'out of [0-9]*' "$log" | tail -n 1 | grep -o '[0-9]*')))
+  rm -f "$log"
+}
+
+stage_gcc() {
+  configure build/test-gcc -DCMAKE_CXX_COMPILER=g++
+  cmake --build build/test-gcc -j "$jobs"
+  run_ctest build/test-gcc
+}
+
+stage_asan() {
+  configure build/test-asan -DCMAKE_CXX_COMPILER=clang++ -DQUARVEL_SANITIZE=address
+  cmake --build build/test-asan -j "$jobs"
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest build/test-asan
+}
+
+stage_tsan() {
+  configure build/test-tsan -DCMAKE_CXX_COMPILER=clang++ -DQUARVEL_SANITIZE=thread -DQUARVEL_BUILD_TOOLS=OFF
+  cmake --build build/test-tsan -j "$jobs" --target quarvel_thread_tests
+  TSAN_OPTIONS=halt_on_error=1 build/test-tsan/tests/quarvel_thread_tests
+  passed=$((passed + 1))
+}
+
+stage_coverage() {
+  configure build/test-coverage -DCMAKE_CXX_COMPILER=g++ -DQUARVEL_COVERAGE=ON -DCMAKE_BUILD_TYPE=Debug
+  cmake --build build/test-coverage -j "$jobs"
+  find build/test-coverage -name '*.gcda' -delete
+  run_ctest build/test-coverage
+  echo "=== coverage of src/ and include/ ==="
+  gcovr -r . --filter 'src/' --filter 'include/' --exclude-unreachable-branches --exclude-throw-branches \
+    --print-summary --fail-under-line 90 --fail-under-branch 80 -o build/test-coverage/coverage.txt \
+    build/test-coverage
+}
+
+stage_fuzz() {
+  configure build/test-fuzz -DCMAKE_CXX_COMPILER=clang++ -DQUARVEL_FUZZ=ON -DQUARVEL_BUILD_TOOLS=OFF
+  cmake --build build/test-fuzz -j "$jobs" --target reader_fuzz load_fuzz
+  bash tests/fuzz/run.sh build/test-fuzz "${QUARVEL_FUZZ_SECONDS:-60}"
+}
+
+for stage in "${stages[@]}"; do
+  echo "=== stage: $stage ==="
+  start=$SECONDS
+  "stage_$stage"
+  echo "=== stage $stage passed in $((SECONDS - start))s ==="
+done
+echo "total: $passed passed, 0 failed"

@@ -72,4 +72,18 @@ TEST(XDisplay, NoReachableServerFallsBackWithoutAborting) {
     }
 }
 
+TEST(XDisplay, PrimaryOutputModeWinsOverTheScreenSize) {
+    // Drive the primary output at 640 x 480 inside the 800 x 600 screen: the
+    // query must report the output's mode, not the screen.
+    ASSERT_EQ(std::system("xrandr --newmode q640 25.175 640 656 752 800 480 490 492 525 >/dev/null 2>&1 && "
+                          "xrandr --addmode screen q640 && "
+                          "xrandr --fb 800x600 --output screen --mode q640 --primary"),
+              0);
+    const auto size = QueryDisplaySize();
+    EXPECT_EQ(size.width, 640);
+    EXPECT_EQ(size.height, 480);
+    EXPECT_EQ(std::system("xrandr --fb 800x600 --output screen --mode 800x600"), 0);
+    EXPECT_EQ(QueryDisplaySize().width, 800);
+}
+
 }  // namespace

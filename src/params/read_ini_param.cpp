@@ -9,7 +9,6 @@
 
 bool Quarvel::ReadIniParam(const char* path) {
     using quarvel::detail::ParamTarget;
-    using quarvel::detail::ParamType;
     try {
         std::shared_ptr<const quarvel::detail::CTabrel> next = quarvel::detail::CTabrel::Open(path);
         if (!next) {
@@ -25,36 +24,28 @@ bool Quarvel::ReadIniParam(const char* path) {
         // One temporary serves all three normal components and is not reset
         // between them: a component the file lacks repeats the one before.
         float normalComponent = 0.0f;
-        for (const quarvel::detail::ParamEntry& entry : quarvel::detail::ParamTable()) {
-            if (entry.type == ParamType::Int) {
-                int& field = entry.target == ParamTarget::ImageWidth ? imageWidth : imageHeight;
-                next->GetInt(entry.section, entry.key, field);
-                continue;
-            }
-            float* field = nullptr;
-            float element = 0.0f;
-            switch (entry.target) {
-                case ParamTarget::FocalZ: field = &focalZ; break;
-                case ParamTarget::MapTop: field = &mapTop; break;
-                case ParamTarget::MapBottom: field = &mapBottom; break;
-                case ParamTarget::KeyStoneOriginX: field = &keyStoneOriginX; break;
-                case ParamTarget::KeyStoneOriginY: field = &keyStoneOriginY; break;
-                case ParamTarget::RotateAngle: field = &rotateAngle; break;
-                case ParamTarget::ShearX: field = &shearX; break;
-                case ParamTarget::PlaneNormal: field = &normalComponent; break;
-                case ParamTarget::MatrixElement: field = &element; break;
-                case ParamTarget::ImageWidth:
-                case ParamTarget::ImageHeight: break;
-            }
-            if (field == nullptr) {
-                continue;
-            }
-            next->GetFloat(entry.section, entry.key, *field);
-            if (entry.target == ParamTarget::PlaneNormal) {
-                normal.push_back(normalComponent);
-            } else if (entry.target == ParamTarget::MatrixElement) {
-                // A matrix key the file lacks gives the element 0.
-                keyStoneMat(entry.row, entry.column) = element;
+        for (const quarvel::detail::ParamEntry& e : quarvel::detail::ParamTable()) {
+            switch (e.target) {
+                case ParamTarget::ImageWidth: next->GetInt(e.section, e.key, imageWidth); break;
+                case ParamTarget::ImageHeight: next->GetInt(e.section, e.key, imageHeight); break;
+                case ParamTarget::FocalZ: next->GetFloat(e.section, e.key, focalZ); break;
+                case ParamTarget::MapTop: next->GetFloat(e.section, e.key, mapTop); break;
+                case ParamTarget::MapBottom: next->GetFloat(e.section, e.key, mapBottom); break;
+                case ParamTarget::KeyStoneOriginX: next->GetFloat(e.section, e.key, keyStoneOriginX); break;
+                case ParamTarget::KeyStoneOriginY: next->GetFloat(e.section, e.key, keyStoneOriginY); break;
+                case ParamTarget::RotateAngle: next->GetFloat(e.section, e.key, rotateAngle); break;
+                case ParamTarget::ShearX: next->GetFloat(e.section, e.key, shearX); break;
+                case ParamTarget::PlaneNormal:
+                    next->GetFloat(e.section, e.key, normalComponent);
+                    normal.push_back(normalComponent);
+                    break;
+                case ParamTarget::MatrixElement: {
+                    // A matrix key the file lacks gives the element 0.
+                    float element = 0.0f;
+                    next->GetFloat(e.section, e.key, element);
+                    keyStoneMat(e.row, e.column) = element;
+                    break;
+                }
             }
         }
         planeNormal.swap(normal);

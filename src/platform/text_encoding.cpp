@@ -33,7 +33,7 @@ std::optional<std::string> Convert(const char* to, const char* from, std::string
     if (!cd.valid()) {
         return std::nullopt;
     }
-    std::string out(text.size() * 2 + 16, '\0');
+    std::string out(text.size() + 16, '\0');  // grown on demand (GBK to UTF-8 takes up to 1.5x)
     char* in = const_cast<char*>(text.data());  // iconv's interface is not const-correct
     std::size_t inLeft = text.size();
     std::size_t used = 0;
