@@ -6,6 +6,7 @@
 // image to the display and maps the result through a 3x3 projective matrix.
 // All parameters come from one INI file (see ReadIniParam).
 
+#include <cstddef>
 #include <memory>
 #include <vector>
 
@@ -50,6 +51,11 @@ public:
     // represented (a zero projective denominator, NaN or an overflow) has the
     // coordinate INT_MIN.
     CvPoint CorrectPoint(const CvPoint& p) const;
+
+    // Corrects n points at once: out[i] = CorrectPoint(in[i]), bit for bit,
+    // computed several points at a time with vector arithmetic. `out` may
+    // be `in` (in place); the arrays must not otherwise overlap.
+    void CorrectPoints(const CvPoint* in, CvPoint* out, std::size_t n) const;
 
     // Operator preview: paints every pixel of an 8-bit one-channel source
     // through the same correction as CorrectPoint onto a fresh 1680 x 1050

@@ -23,8 +23,9 @@ cv::Mat ViewGreyImage(const IplImage* source) noexcept;
 // Paints the source through `correction`'s chain onto a fresh zeroed canvas:
 // pixel (x, y) for x below min(imageWidth, source width) (outer loop) and y
 // below min(imageHeight, source height) (inner loop) goes to
-// correction.CorrectPoint((x, y)) when that lies on the canvas. A source
-// that is not CV_8UC1 paints nothing.
+// correction.CorrectPoint((x, y)) (computed through the batch path) when
+// that lies on the canvas. A source that is not CV_8UC1 paints nothing.
+// This is the preview without its window, for hosts and benchmarks.
 cv::Mat PaintCanvas(const Quarvel& correction, const cv::Mat& source, int imageWidth, int imageHeight);
 
 }  // namespace quarvel::detail

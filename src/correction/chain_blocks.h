@@ -1,0 +1,81 @@
+#ifndef QUARVEL_SRC_CORRECTION_CHAIN_BLOCKS_H
+#define QUARVEL_SRC_CORRECTION_CHAIN_BLOCKS_H
+
+// The correction chain over blocks of points, written once against a small
+// set of vector operations and built per instruction set (chain_kernel.cpp,
+// chain_kernel_avx2.cpp). Each line mirrors one line of the scalar chain
+// (barrel.cpp, radial_setup.cpp): the same conversions between float and
+// double, the same operations in the same order, no contraction into fused
+// multiply-adds (the build forbids it). IEEE arithmetic is exact per
+// element, so vector and scalar results agree bit for bit.
+//
+// Everything here has internal linkage on purpose: each kernel file gets
+// its own copy compiled for its own instruction set, and no copy built for
+// a wider one can stand in for another at link time.
+
+#include <cstddef>
+
+#include "correction/chain_kernel.h"
+
+#define QUARVEL_INLINE inline __attribute__((always_inline))
+
+namespace quarvel::detail {
+namespace {
+
+// The chain over blocks of Ops::kLanes points. `Ops` supplies the vector type V (arithmetic
+// operators work on it lane by lane), the lane count and the conversions.
+template <typename Ops, bool Barrel>
+QUARVEL_INLINE std::size_t Blocks(const ChainParams& p, const CvPoint* in, CvPoint* out, std::size_t n) {
+    using V = typename Ops::V;
+    constexpr std::size_t lanes = Ops::kLanes;
+    const std::size_t blocks = n - n % lanes;
+    const V cx = Ops::Splat(p.centerX);
+    const V cy = Ops::Splat(p.centerY);
+    const V focal = Ops::Splat(p.focal);
+    const V twoFocal = Ops::Splat(2.0 * p.focal);
+    const V two = Ops::Splat(2.0);
+    const V scale = Ops::Splat(p.scale);
+    const V ocx = Ops::Splat(p.outCenterX);
+    const V ocy = Ops::Splat(p.outCenterY);
+    const V half = Ops::Splat(0.5);
+    V m[3][3];
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            m[i][j] = Ops::Splat(p.m[i][j]);
+        }
+    }
+    for (std::size_t i = 0; i < blocks; i += lanes) {
+        V px;
+        V py;
+        Ops::Load(in + i, px, py);
+        V bx;
+        V by;
+        if constexpr (Barrel) {
+            const V dx = Ops::RoundToFloat(px - cx);
+            const V dy = Ops::RoundToFloat(py - cy);
+            const V s = Ops::RoundToFloat(Ops::RoundToFloat(dx * dx) + Ops::RoundToFloat(dy * dy));
+            const V t = Ops::RoundToFloat(s / twoFocal);
+            const V k = Ops::RoundToFloat(focal / (focal - two * t));
+            bx = Ops::RoundToFloat(ocx + Ops::RoundToFloat(k * dx * scale));
+            by = Ops::RoundToFloat(ocy + Ops::RoundToFloat(k * dy * scale));
+        } else {
+            bx = Ops::RoundToFloat(px);
+            by = Ops::RoundToFloat(py);
+        }
+        const V w = Ops::RoundToFloat((m[2][0] * bx + m[2][1] * by) + m[2][2]);
+        const V tx = Ops::RoundToFloat((m[0][0] * bx + m[0][1] * by) + m[0][2]);
+        const V ty = Ops::RoundToFloat((m[1][0] * bx + m[1][1] * by) + m[1][2]);
+        Ops::StoreTrunc(tx / w + half, ty / w + half, out + i);
+    }
+    return blocks;
+}
+
+template <typename Ops>
+QUARVEL_INLINE std::size_t Chain(const ChainParams& p, const CvPoint* in, CvPoint* out, std::size_t n) {
+    return p.barrel ? Blocks<Ops, true>(p, in, out, n) : Blocks<Ops, false>(p, in, out, n);
+}
+
+}  // namespace
+}  // namespace quarvel::detail
+
+#endif
