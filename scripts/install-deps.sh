@@ -8,6 +8,7 @@ packages=(
   libopencv-dev                                 # matrix, image and window types
   libx11-dev libxrandr-dev                      # display size
   libgtest-dev                                  # unit tests
+  libbenchmark-dev                              # benchmarks
   xvfb xauth x11-utils x11-xserver-utils        # tests against a real X server
   gcovr                                         # coverage summary
   locales                                       # decimal-comma locale test

@@ -8,12 +8,14 @@
 #   tsan      the concurrent-correction test under ThreadSanitizer
 #   coverage  GCC coverage build, every test, gcovr line/branch summary
 #   fuzz      each libFuzzer target for QUARVEL_FUZZ_SECONDS (default 60)
+#   bench     builds the benchmarks and runs each once, briefly, with the
+#             ratio report (bench/run.sh measures properly)
 # Usage: scripts/test.sh [stage ...]   (default: all, in that order)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 stages=("$@")
-[[ ${#stages[@]} -gt 0 ]] || stages=(gcc asan tsan coverage fuzz)
+[[ ${#stages[@]} -gt 0 ]] || stages=(gcc asan tsan coverage fuzz bench)
 passed=0
 
 configure() {  # dir, cmake args...
@@ -72,6 +74,10 @@ stage_fuzz() {
   configure build/test-fuzz -DCMAKE_CXX_COMPILER=clang++ -DQUARVEL_FUZZ=ON -DQUARVEL_BUILD_TOOLS=OFF
   cmake --build build/test-fuzz -j "$jobs" --target reader_fuzz load_fuzz
   bash tests/fuzz/run.sh build/test-fuzz "${QUARVEL_FUZZ_SECONDS:-60}"
+}
+
+stage_bench() {
+  bash bench/run.sh build/test-bench --benchmark_min_time=0.05
 }
 
 for stage in "${stages[@]}"; do

@@ -29,6 +29,10 @@ const Calibration kCalibrations[] = {
     {"realistic", 1280, 720, 1500.0f, cv::Matx33f(1.02f, 0.01f, -5, 0.005f, 0.98f, 3, 1e-5f, 2e-5f, 1)},
     {"strong barrel, shrunk to the display", 1920, 1080, 1200.0f, cv::Matx33f(1, 0.1f, 3, 0.05f, 1, -2, 1e-3f, -5e-4f, 1)},
     {"negative focal", 640, 480, -900.0f, cv::Matx33f::eye()},
+    // 2f overflows float: the first quotient must be divided in double.
+    {"focal beyond half the float range", 640, 480, 3.0e38f, cv::Matx33f(1, 0.5f, 0, 0, 1, 0, 1e-4f, 0, 1)},
+    {"infinite focal", 640, 480, kInf, cv::Matx33f::eye()},
+    {"tiny focal", 640, 480, 2e-5f, cv::Matx33f::eye()},
     {"focal counts as zero", 640, 480, 0.00001f, cv::Matx33f(2, 0, 1, 0, 2, 1, 0, 0, 3)},
     {"NaN focal", 640, 480, kNan, cv::Matx33f::eye()},
     {"singular radius", 6, 8, 5.0f, cv::Matx33f::eye()},

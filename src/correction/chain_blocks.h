@@ -22,21 +22,35 @@
 namespace quarvel::detail {
 namespace {
 
-// The chain over blocks of Ops::kLanes points. `Ops` supplies the vector type V (arithmetic
-// operators work on it lane by lane), the lane count and the conversions.
-template <typename Ops, bool Barrel>
+// Where the chain rounds a double-precision result of float operands to
+// float, the same float comes from the float operation itself: a double
+// carries more than twice float's precision, so rounding first to double
+// and then to float gives the correctly rounded float result for +, -, *
+// and / (double rounding is innocuous). The kernels use that where it is
+// cheaper: the squares, their sum, the barrel's first quotient and the
+// final additions. Every other step stays in double, as the scalar chain
+// has it.
+//
+// The chain over blocks of Ops::kLanes points. `Ops` supplies the vector
+// types V (doubles) and F (floats, same lane count), on which arithmetic
+// operators work lane by lane, the lane count and the conversions.
+// FloatQuotient: s / (2f) may be divided in float, which holds exactly
+// when 2f is a finite float (|f| at most half the largest float).
+template <typename Ops, bool Barrel, bool FloatQuotient>
 QUARVEL_INLINE std::size_t Blocks(const ChainParams& p, const CvPoint* in, CvPoint* out, std::size_t n) {
     using V = typename Ops::V;
     constexpr std::size_t lanes = Ops::kLanes;
     const std::size_t blocks = n - n % lanes;
+    using F = typename Ops::F;
     const V cx = Ops::Splat(p.centerX);
     const V cy = Ops::Splat(p.centerY);
     const V focal = Ops::Splat(p.focal);
     const V twoFocal = Ops::Splat(2.0 * p.focal);
+    const F twoFocalF = Ops::ToF(twoFocal);
     const V two = Ops::Splat(2.0);
     const V scale = Ops::Splat(p.scale);
-    const V ocx = Ops::Splat(p.outCenterX);
-    const V ocy = Ops::Splat(p.outCenterY);
+    const F ocxF = Ops::ToF(Ops::Splat(p.outCenterX));
+    const F ocyF = Ops::ToF(Ops::Splat(p.outCenterY));
     const V half = Ops::Splat(0.5);
     V m[3][3];
     for (int i = 0; i < 3; ++i) {
@@ -51,13 +65,18 @@ QUARVEL_INLINE std::size_t Blocks(const ChainParams& p, const CvPoint* in, CvPoi
         V bx;
         V by;
         if constexpr (Barrel) {
-            const V dx = Ops::RoundToFloat(px - cx);
-            const V dy = Ops::RoundToFloat(py - cy);
-            const V s = Ops::RoundToFloat(Ops::RoundToFloat(dx * dx) + Ops::RoundToFloat(dy * dy));
-            const V t = Ops::RoundToFloat(s / twoFocal);
+            const F dxF = Ops::ToF(px - cx);
+            const F dyF = Ops::ToF(py - cy);
+            const F sF = dxF * dxF + dyF * dyF;  // sq(dx) + sq(dy), each rounded to float
+            V t;
+            if constexpr (FloatQuotient) {
+                t = Ops::ToD(sF / twoFocalF);
+            } else {
+                t = Ops::RoundToFloat(Ops::ToD(sF) / twoFocal);
+            }
             const V k = Ops::RoundToFloat(focal / (focal - two * t));
-            bx = Ops::RoundToFloat(ocx + Ops::RoundToFloat(k * dx * scale));
-            by = Ops::RoundToFloat(ocy + Ops::RoundToFloat(k * dy * scale));
+            bx = Ops::ToD(ocxF + Ops::ToF(k * Ops::ToD(dxF) * scale));
+            by = Ops::ToD(ocyF + Ops::ToF(k * Ops::ToD(dyF) * scale));
         } else {
             bx = Ops::RoundToFloat(px);
             by = Ops::RoundToFloat(py);
@@ -72,7 +91,13 @@ QUARVEL_INLINE std::size_t Blocks(const ChainParams& p, const CvPoint* in, CvPoi
 
 template <typename Ops>
 QUARVEL_INLINE std::size_t Chain(const ChainParams& p, const CvPoint* in, CvPoint* out, std::size_t n) {
-    return p.barrel ? Blocks<Ops, true>(p, in, out, n) : Blocks<Ops, false>(p, in, out, n);
+    if (!p.barrel) {
+        return Blocks<Ops, false, false>(p, in, out, n);
+    }
+    // 2f as a float: exact unless it overflows (the comparison is false for
+    // NaN and infinities too, which take the double path).
+    const bool floatQuotient = 2.0 * p.focal <= 3.4028234663852886e38 && 2.0 * p.focal >= -3.4028234663852886e38;
+    return floatQuotient ? Blocks<Ops, true, true>(p, in, out, n) : Blocks<Ops, true, false>(p, in, out, n);
 }
 
 }  // namespace

@@ -33,9 +33,12 @@ namespace {
 
 struct Sse2Ops {
     using V = __m128d;
+    using F = __m128;  // two floats used, in the low half
     static constexpr std::size_t kLanes = 2;
     static QUARVEL_INLINE V Splat(double v) { return _mm_set1_pd(v); }
-    static QUARVEL_INLINE V RoundToFloat(V v) { return _mm_cvtps_pd(_mm_cvtpd_ps(v)); }
+    static QUARVEL_INLINE F ToF(V v) { return _mm_cvtpd_ps(v); }
+    static QUARVEL_INLINE V ToD(F v) { return _mm_cvtps_pd(v); }
+    static QUARVEL_INLINE V RoundToFloat(V v) { return ToD(ToF(v)); }
     static QUARVEL_INLINE void Load(const CvPoint* in, V& x, V& y) {
         const __m128i xy = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));  // x0 y0 x1 y1
         x = _mm_cvtepi32_pd(_mm_shuffle_epi32(xy, _MM_SHUFFLE(3, 1, 2, 0)));
@@ -62,7 +65,9 @@ struct GenericOps {
     using L = std::int64_t __attribute__((vector_size(2 * sizeof(std::int64_t))));
     static constexpr std::size_t kLanes = 2;
     static QUARVEL_INLINE V Splat(double v) { return V{v, v}; }
-    static QUARVEL_INLINE V RoundToFloat(V v) { return __builtin_convertvector(__builtin_convertvector(v, F), V); }
+    static QUARVEL_INLINE F ToF(V v) { return __builtin_convertvector(v, F); }
+    static QUARVEL_INLINE V ToD(F v) { return __builtin_convertvector(v, V); }
+    static QUARVEL_INLINE V RoundToFloat(V v) { return ToD(ToF(v)); }
     static QUARVEL_INLINE void Load(const CvPoint* in, V& x, V& y) {
         x = V{static_cast<double>(in[0].x), static_cast<double>(in[1].x)};
         y = V{static_cast<double>(in[0].y), static_cast<double>(in[1].y)};

@@ -14,9 +14,12 @@ namespace {
 // infinities and values outside the 32-bit range: exactly the scalar Trunc.
 struct Avx2Ops {
     using V = __m256d;
+    using F = __m128;
     static constexpr std::size_t kLanes = 4;
     static QUARVEL_INLINE V Splat(double v) { return _mm256_set1_pd(v); }
-    static QUARVEL_INLINE V RoundToFloat(V v) { return _mm256_cvtps_pd(_mm256_cvtpd_ps(v)); }
+    static QUARVEL_INLINE F ToF(V v) { return _mm256_cvtpd_ps(v); }
+    static QUARVEL_INLINE V ToD(F v) { return _mm256_cvtps_pd(v); }
+    static QUARVEL_INLINE V RoundToFloat(V v) { return ToD(ToF(v)); }
     static QUARVEL_INLINE void Load(const CvPoint* in, V& x, V& y) {
         const __m256i xy = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));  // x0 y0 ... x3 y3
         const __m256i split = _mm256_permutevar8x32_epi32(xy, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));

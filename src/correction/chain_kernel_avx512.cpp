@@ -7,8 +7,10 @@
 
 // GCC 12 warns inside its own AVX-512 headers, where _mm512_undefined_*()
 // deliberately leaves a register unset.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#endif
 
 #include <immintrin.h>
 
@@ -21,9 +23,12 @@ namespace {
 // infinities and values outside the 32-bit range: exactly the scalar Trunc.
 struct Avx512Ops {
     using V = __m512d;
+    using F = __m256;
     static constexpr std::size_t kLanes = 8;
     static QUARVEL_INLINE V Splat(double v) { return _mm512_set1_pd(v); }
-    static QUARVEL_INLINE V RoundToFloat(V v) { return _mm512_cvtps_pd(_mm512_cvtpd_ps(v)); }
+    static QUARVEL_INLINE F ToF(V v) { return _mm512_cvtpd_ps(v); }
+    static QUARVEL_INLINE V ToD(F v) { return _mm512_cvtps_pd(v); }
+    static QUARVEL_INLINE V RoundToFloat(V v) { return ToD(ToF(v)); }
     static QUARVEL_INLINE void Load(const CvPoint* in, V& x, V& y) {
         const __m512i xy = _mm512_loadu_si512(in);  // x0 y0 ... x7 y7
         const __m512i split =
