@@ -4,7 +4,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <fstream>
+#include <map>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -35,23 +38,14 @@ std::string WriteCalibration(int width, int height) {
     return path;
 }
 
+// One loaded instance per source size, loaded on first use.
 const Quarvel& Calibrated(int width, int height) {
-    static const bool headless = [] {
-        // Benchmarks never wait for an X server.
-        quarvel::detail::SetDisplaySizeSource([] { return quarvel::detail::DisplaySize{1680, 1050}; });
-        return true;
-    }();
-    (void)headless;
-    static Quarvel q640;
-    static Quarvel qFull;
-    Quarvel& q = width == 640 ? q640 : qFull;
-    static bool loaded640 = false;
-    static bool loadedFull = false;
-    bool& loaded = width == 640 ? loaded640 : loadedFull;
-    if (!loaded) {
-        loaded = q.ReadIniParam(WriteCalibration(width, height).c_str());
+    static std::map<std::pair<int, int>, Quarvel> loaded;
+    const auto [it, fresh] = loaded.try_emplace({width, height});
+    if (fresh) {
+        it->second.ReadIniParam(WriteCalibration(width, height).c_str());
     }
-    return q;
+    return it->second;
 }
 
 const std::vector<CvPoint>& GridPoints() {
@@ -186,6 +180,8 @@ int main(int argc, char** argv) {
     // Side by side on one core: OpenCV would otherwise spread remap and
     // perspectiveTransform over every core while the library uses one.
     cv::setNumThreads(1);
+    // The set-up never waits for an X server here.
+    quarvel::detail::SetDisplaySizeSource([] { return quarvel::detail::DisplaySize{1680, 1050}; });
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
