@@ -1,6 +1,7 @@
 // The preview's painting, and its safety on hosts without a display.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "preview/canvas.h"
@@ -63,6 +64,19 @@ TEST(PreviewPainting, CollisionKeepsTheLastVisitedPixel) {
     EXPECT_EQ(canvas.at<unsigned char>(2, 3), source.at<unsigned char>(4, 6));
     EXPECT_EQ(canvas.at<unsigned char>(0, 0), source.at<unsigned char>(0, 0));
     EXPECT_EQ(canvas.at<unsigned char>(4, 4), source.at<unsigned char>(7, 7));
+}
+
+TEST(PreviewPainting, CollisionsAcrossRowsAndColumnsFollowTheColumnOrder) {
+    // (x, y) -> (x + y, 0): every anti-diagonal lands on one canvas pixel.
+    // Visiting x outer, the pixel with the largest x wins, even though
+    // another pixel of the diagonal lies on a later row.
+    Quarvel q = P::Loaded(40, 30, 0.0f, cv::Matx33f(1, 1, 0, 0, 0, 0, 0, 0, 1));
+    const cv::Mat source = Pattern(40, 30);
+    const cv::Mat canvas = Canvas(q, source);
+    for (int sum = 0; sum < 40 + 30 - 1; ++sum) {
+        const int x = std::min(sum, 39);
+        EXPECT_EQ(canvas.at<unsigned char>(0, sum), source.at<unsigned char>(sum - x, x)) << sum;
+    }
 }
 
 TEST(PreviewPainting, BarrelCalibrationMatchesCorrectPoint) {
