@@ -10,6 +10,7 @@ install(TARGETS quarvel
 install(FILES
   ${PROJECT_SOURCE_DIR}/include/quarvel/quarvel.h
   ${PROJECT_SOURCE_DIR}/include/quarvel/export.h
+  ${PROJECT_SOURCE_DIR}/include/quarvel/load_report.h
   ${PROJECT_BINARY_DIR}/include/quarvel/version.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quarvel)
 

@@ -12,7 +12,7 @@
 #include <quarvel/quarvel.h>
 
 #include "cli_common.h"
-#include "platform/x_connection.h"
+#include "platform/x_display.h"
 
 namespace quarvel::cli {
 namespace {

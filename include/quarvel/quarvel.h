@@ -8,12 +8,14 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <opencv2/core.hpp>
 #include <opencv2/core/types_c.h>
 
 #include <quarvel/export.h>
+#include <quarvel/load_report.h>
 #include <quarvel/version.h>
 
 // A point between correction steps, in single precision.
@@ -40,12 +42,34 @@ public:
     ~Quarvel();
 
     // Loads every calibration parameter from the INI file at `path` (section
-    // and key names in GBK, or in UTF-8 which is converted), then derives the
-    // output geometry from the image size, the focal value and the size of
-    // the primary display. Returns false only when the file cannot be opened
-    // as a readable regular file of at most 1 MiB; the instance is then
-    // unchanged. Missing or malformed entries keep their earlier values.
+    // and key names in GBK, or in UTF-8 or UTF-16 with a byte-order mark,
+    // which are converted), then derives the output geometry from the image
+    // size, the focal value and the display size (SetDisplaySize, else the
+    // platform's: see GetLoadReport). Returns false only when the file cannot
+    // be opened as a readable regular file of at most 1 MiB; the calibration
+    // is then unchanged. Missing or malformed entries keep their earlier
+    // values; GetLoadReport says which they were.
     bool ReadIniParam(const char* path);
+    bool ReadIniParam(const std::string& path);
+
+    // Fixes the display size every later set-up of this instance fits the
+    // corrected image to, instead of asking the platform. Any non-positive
+    // width or height returns to asking. Takes effect at the next
+    // ReadIniParam; copies and assignment carry it.
+    void SetDisplaySize(int width, int height);
+
+    // What the last ReadIniParam found: the encoding, each of the 21 entries
+    // (value, missing with near misses, not a number with its text), names
+    // the file holds that are none of them, and the display size the set-up
+    // used with its source. Before any load, `loaded` is false and the rest
+    // empty.
+    quarvel::LoadReport GetLoadReport() const;
+
+    // The displays a load could fit to, as the platform reports them now:
+    // the X server's RandR outputs (or its screen), else the Wayland
+    // outputs, else the 1680 x 1050 fallback. `used` marks the one a load
+    // without SetDisplaySize takes. Never fails; never aborts the host.
+    static std::vector<quarvel::DisplayInfo> ListDisplays();
 
     // Maps a source-image pixel to a display pixel. A result that cannot be
     // represented (a zero projective denominator, NaN or an overflow) has the
@@ -92,6 +116,9 @@ private:
 
     // Stores what a radial set-up derived (shared by both models).
     void StoreRadialSetup(const quarvel::detail::RadialSetup& setup);
+    // The barrel set-up as ComputeBarrelParam runs it, returning what it
+    // derived (for the load report).
+    quarvel::detail::RadialSetup SetUpBarrel();
 
     // Plane steps: keystone by projection onto the inclined plane, rotation
     // about the output centre, shear along x with conversion to integers,
@@ -123,6 +150,11 @@ private:
     float shearX = 0.0f;
     cv::Matx33f keyStoneMat;
     cv::Mat barrelImage;
+
+    // Host control and what the last load found.
+    int hostDisplayWidth = 0;
+    int hostDisplayHeight = 0;
+    std::shared_ptr<const quarvel::LoadReport> loadReport;
 };
 
 #endif

@@ -8,7 +8,15 @@
 
 using quarvel::detail::ToFloat;
 
-void Quarvel::ComputeBarrelParam() { StoreRadialSetup(quarvel::detail::ComputeBarrelSetup(imageWidth, imageHeight, focalZ)); }
+void Quarvel::ComputeBarrelParam() { SetUpBarrel(); }
+
+quarvel::detail::RadialSetup Quarvel::SetUpBarrel() {
+    const quarvel::detail::DisplaySize host{hostDisplayWidth, hostDisplayHeight};
+    const quarvel::detail::RadialSetup setup = quarvel::detail::ComputeBarrelSetup(
+        imageWidth, imageHeight, focalZ, hostDisplayWidth > 0 && hostDisplayHeight > 0 ? &host : nullptr);
+    StoreRadialSetup(setup);
+    return setup;
+}
 
 void Quarvel::StoreRadialSetup(const quarvel::detail::RadialSetup& setup) {
     centerX = setup.centerX;

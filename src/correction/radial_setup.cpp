@@ -33,13 +33,21 @@ RadialSetup Stopped(float centerX, float centerY, float k) {
 }
 
 // The display is asked only here, when there is a geometry to fit.
-RadialSetup Fitted(float centerX, float centerY, float k) noexcept {
+RadialSetup Fitted(float centerX, float centerY, float k, const DisplaySize* hostDisplay) noexcept {
     RadialSetup setup{};
     setup.outcome = RadialSetup::Outcome::Fitted;
     setup.centerX = centerX;
     setup.centerY = centerY;
     setup.cornerFactor = k;
-    setup.display = QueryDisplaySize();
+    if (hostDisplay != nullptr) {
+        setup.displayInfo.width = hostDisplay->width;
+        setup.displayInfo.height = hostDisplay->height;
+        setup.displayInfo.source = DisplaySource::Host;
+        setup.displayInfo.used = true;
+    } else {
+        setup.displayInfo = QueryDisplay();
+    }
+    setup.display = DisplaySize{setup.displayInfo.width, setup.displayInfo.height};
     setup.geometry = FitToDisplay(centerX, centerY, k, setup.display);
     return setup;
 }
@@ -87,7 +95,7 @@ OutputGeometry FitToDisplay(float centerX, float centerY, float k, DisplaySize d
     return g;
 }
 
-RadialSetup ComputeBarrelSetup(int imageWidth, int imageHeight, float focalZ) noexcept {
+RadialSetup ComputeBarrelSetup(int imageWidth, int imageHeight, float focalZ, const DisplaySize* hostDisplay) noexcept {
     const float centerX = ToFloat(imageWidth * 0.5);
     const float centerY = ToFloat(imageHeight * 0.5);
     if (IsZeroParam(focalZ)) {
@@ -96,10 +104,10 @@ RadialSetup ComputeBarrelSetup(int imageWidth, int imageHeight, float focalZ) no
     // Magnification at the corners, from the squared half-diagonal.
     const float k = BarrelFactor(focalZ, ToFloat(static_cast<double>(Sq(centerX)) + Sq(centerY)));
     // Below 1 (f^2 < s makes k negative) nothing can be fitted. NaN goes on.
-    return k < 1.0f ? Stopped(centerX, centerY, k) : Fitted(centerX, centerY, k);
+    return k < 1.0f ? Stopped(centerX, centerY, k) : Fitted(centerX, centerY, k, hostDisplay);
 }
 
-RadialSetup ComputeBallSetup(int imageWidth, int imageHeight, float focalZ) noexcept {
+RadialSetup ComputeBallSetup(int imageWidth, int imageHeight, float focalZ, const DisplaySize* hostDisplay) noexcept {
     const float centerX = ToFloat(imageWidth * 0.5);
     const float centerY = ToFloat(imageHeight * 0.5);
     if (IsZeroParam(focalZ)) {
@@ -108,7 +116,7 @@ RadialSetup ComputeBallSetup(int imageWidth, int imageHeight, float focalZ) noex
     const SphereTerms corner = SphereFactor(focalZ, centerX, centerY);
     // A focal value shorter than the half-diagonal has no real root.
     const bool realRoot = corner.radicand >= 0.0f;
-    return realRoot ? Fitted(centerX, centerY, corner.factor) : Stopped(centerX, centerY, corner.factor);
+    return realRoot ? Fitted(centerX, centerY, corner.factor, hostDisplay) : Stopped(centerX, centerY, corner.factor);
 }
 
 }  // namespace quarvel::detail

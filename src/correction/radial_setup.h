@@ -28,6 +28,7 @@ struct RadialSetup {
     float centerY;
     float cornerFactor;  // magnification at the image corners (Stopped, Fitted)
     DisplaySize display; // the display size asked (Fitted only)
+    DisplayInfo displayInfo;  // the same with where it came from (Fitted only)
     OutputGeometry geometry;
 };
 
@@ -52,13 +53,16 @@ SphereTerms SphereFactor(float f, float a, float b) noexcept;
 // scale, about the output centre: the last step of both radial mappings.
 FPoint PlaceAboutOutputCentre(float k, float dx, float dy, float scale, float outCenterX, float outCenterY) noexcept;
 
-// The barrel model's set-up. The display is asked (through
-// QueryDisplaySize) only when the geometry is fitted.
-RadialSetup ComputeBarrelSetup(int imageWidth, int imageHeight, float focalZ) noexcept;
+// The barrel model's set-up. The display is asked (through QueryDisplay)
+// only when the geometry is fitted, and only when the host has not fixed
+// its size (`hostDisplay` non-null: that size is used instead).
+RadialSetup ComputeBarrelSetup(int imageWidth, int imageHeight, float focalZ,
+                               const DisplaySize* hostDisplay = nullptr) noexcept;
 
 // The sphere model's set-up: stops, like the barrel set-up, where the
 // corner radius has no real root (q < 0 or NaN); fits otherwise.
-RadialSetup ComputeBallSetup(int imageWidth, int imageHeight, float focalZ) noexcept;
+RadialSetup ComputeBallSetup(int imageWidth, int imageHeight, float focalZ,
+                             const DisplaySize* hostDisplay = nullptr) noexcept;
 
 }  // namespace quarvel::detail
 

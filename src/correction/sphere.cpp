@@ -8,7 +8,11 @@
 
 using quarvel::detail::ToFloat;
 
-void Quarvel::ComputeBallParam() { StoreRadialSetup(quarvel::detail::ComputeBallSetup(imageWidth, imageHeight, focalZ)); }
+void Quarvel::ComputeBallParam() {
+    const quarvel::detail::DisplaySize host{hostDisplayWidth, hostDisplayHeight};
+    StoreRadialSetup(quarvel::detail::ComputeBallSetup(imageWidth, imageHeight, focalZ,
+                                                       hostDisplayWidth > 0 && hostDisplayHeight > 0 ? &host : nullptr));
+}
 
 FPoint Quarvel::CorrectBallPoint(const CvPoint& p) const {
     if (IsZero(focalZ)) {

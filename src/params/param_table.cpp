@@ -69,6 +69,11 @@ std::array<ParamEntry, kParamCount> BuildTable() {
 
 }  // namespace
 
+bool UsedByCorrection(ParamTarget target) noexcept {
+    return target == ParamTarget::ImageWidth || target == ParamTarget::ImageHeight || target == ParamTarget::FocalZ ||
+           target == ParamTarget::MatrixElement;
+}
+
 const std::array<ParamEntry, kParamCount>& ParamTable() {
     static const std::array<ParamEntry, kParamCount> table = BuildTable();
     return table;

@@ -38,6 +38,16 @@ inline constexpr std::size_t kParamCount = 21;
 // matrix elements a00 ... a22 in row-major order.
 const std::array<ParamEntry, kParamCount>& ParamTable();
 
+// True for the 12 entries the public correction uses: the image size, the
+// focal value and the nine matrix elements.
+bool UsedByCorrection(ParamTarget target) noexcept;
+
+// A section of the tool's own in a parameter file, which the 21 reads never
+// touch: "calibrated display = WxH" records the display size a fit was made
+// for.
+inline constexpr const char* kOwnSection = "quarvel";
+inline constexpr const char* kCalibratedDisplayKey = "calibrated display";
+
 }  // namespace quarvel::detail
 
 #endif

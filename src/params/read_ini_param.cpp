@@ -4,8 +4,37 @@
 
 #include <new>
 
+#include "correction/radial_setup.h"
+#include "params/load_report_builder.h"
 #include "params/param_table.h"
 #include "platform/tabrel.h"
+
+namespace {
+
+quarvel::SetupReport::Outcome ReportedOutcome(quarvel::detail::RadialSetup::Outcome outcome) {
+    using Outcome = quarvel::detail::RadialSetup::Outcome;
+    switch (outcome) {
+        case Outcome::Uncorrected: return quarvel::SetupReport::Outcome::Uncorrected;
+        case Outcome::Stopped: return quarvel::SetupReport::Outcome::Stopped;
+        case Outcome::Fitted: return quarvel::SetupReport::Outcome::Fitted;
+    }
+    return quarvel::SetupReport::Outcome::NotRun;
+}
+
+// The report of a load that found no readable file.
+std::shared_ptr<const quarvel::LoadReport> FailedLoad(const char* path) noexcept {
+    try {
+        auto report = std::make_shared<quarvel::LoadReport>();
+        report->path = path != nullptr ? path : "";
+        return report;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+}  // namespace
+
+bool Quarvel::ReadIniParam(const std::string& path) { return ReadIniParam(path.c_str()); }
 
 bool Quarvel::ReadIniParam(const char* path) {
     using quarvel::detail::ParamTarget;
@@ -13,6 +42,7 @@ bool Quarvel::ReadIniParam(const char* path) {
         std::shared_ptr<const quarvel::detail::CTabrel> next = quarvel::detail::CTabrel::Open(path);
         if (!next) {
             reader.reset();
+            loadReport = FailedLoad(path);
             return false;
         }
         // A reload replaces the normal vector rather than appending to the
@@ -50,7 +80,21 @@ bool Quarvel::ReadIniParam(const char* path) {
         }
         planeNormal.swap(normal);
         reader = std::move(next);
-        ComputeBarrelParam();
+        const quarvel::detail::RadialSetup setup = SetUpBarrel();
+        try {
+            quarvel::SetupReport stored;
+            stored.outcome = ReportedOutcome(setup.outcome);
+            stored.cornerFactor = setup.cornerFactor;
+            stored.scale = scale;
+            stored.outWidth = outWidth;
+            stored.outHeight = outHeight;
+            stored.outCenterX = outCenterX;
+            stored.outCenterY = outCenterY;
+            loadReport = std::make_shared<const quarvel::LoadReport>(
+                quarvel::detail::BuildLoadReport(*reader, path, setup, stored));
+        } catch (...) {
+            loadReport.reset();  // the load itself stands; only its report is lost
+        }
         return true;
     } catch (...) {
         // Only allocation can fail here, before any field has changed.

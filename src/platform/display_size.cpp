@@ -1,82 +1,84 @@
 #include "platform/display_size.h"
 
-#include "platform/x_connection.h"
-
 #include <atomic>
-#include <memory>
+#include <chrono>
+#include <thread>
 
-#include <X11/extensions/Xrandr.h>
+#include "platform/wayland_display.h"
+#include "platform/x_display.h"
 
 namespace quarvel::detail {
 namespace {
 
 std::atomic<DisplaySizeSource> g_source{nullptr};
 
-struct ResourcesFree {
-    void operator()(XRRScreenResources* r) const noexcept { XRRFreeScreenResources(r); }
-};
-struct OutputInfoFree {
-    void operator()(XRROutputInfo* o) const noexcept { XRRFreeOutputInfo(o); }
-};
-struct CrtcInfoFree {
-    void operator()(XRRCrtcInfo* c) const noexcept { XRRFreeCrtcInfo(c); }
-};
+DisplayInfo Fallback() {
+    return DisplayInfo{kFallbackDisplaySize.width, kFallbackDisplaySize.height, DisplaySource::Fallback, {}, true};
+}
 
-bool IsUsable(int width, int height) { return width > 0 && height > 0; }
-
-// The mode size of the RandR primary output, if the server names one and it
-// drives a CRTC.
-bool PrimaryOutputSize(Display* display, Window root, DisplaySize& size) {
-    int eventBase = 0;
-    int errorBase = 0;
-    int major = 0;
-    int minor = 0;
-    // Primary outputs and the cheap resource query arrived with RandR 1.3.
-    if (!XRRQueryExtension(display, &eventBase, &errorBase) || !XRRQueryVersion(display, &major, &minor) ||
-        (major < 1 || (major == 1 && minor < 3))) {
-        return false;
+// The X server's answer, asked again while the connection fails or breaks,
+// up to kXRetryMilliseconds.
+XDisplayAnswer AskXPatiently(bool listOutputs) noexcept {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kXRetryMilliseconds);
+    for (;;) {
+        XDisplayAnswer answer = AskXServer(listOutputs);
+        if (answer.status == XQueryStatus::Answered || answer.status == XQueryStatus::NotNamed ||
+            std::chrono::steady_clock::now() >= deadline) {
+            return answer;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    const RROutput primary = XRRGetOutputPrimary(display, root);
-    if (primary == None) {
-        return false;
-    }
-    std::unique_ptr<XRRScreenResources, ResourcesFree> resources(XRRGetScreenResourcesCurrent(display, root));
-    if (!resources) {
-        return false;
-    }
-    std::unique_ptr<XRROutputInfo, OutputInfoFree> output(XRRGetOutputInfo(display, resources.get(), primary));
-    if (!output || output->crtc == None) {
-        return false;
-    }
-    std::unique_ptr<XRRCrtcInfo, CrtcInfoFree> crtc(XRRGetCrtcInfo(display, resources.get(), output->crtc));
-    if (!crtc || !IsUsable(static_cast<int>(crtc->width), static_cast<int>(crtc->height))) {
-        return false;
-    }
-    size = DisplaySize{static_cast<int>(crtc->width), static_cast<int>(crtc->height)};
-    return true;
 }
 
 }  // namespace
 
-DisplaySize QueryXDisplaySize() noexcept {
-    const XConnection display;
-    if (!display) {
-        return kFallbackDisplaySize;
+DisplayInfo QueryDisplay() noexcept {
+    try {
+        if (const DisplaySizeSource source = g_source.load()) {
+            const DisplaySize size = source();
+            return DisplayInfo{size.width, size.height, DisplaySource::XScreen, {}, true};
+        }
+        XDisplayAnswer x = AskXPatiently(false);
+        if (x.status == XQueryStatus::Answered) {
+            return x.display;
+        }
+        for (DisplayInfo& output : AskWaylandCompositor()) {
+            if (output.used) {
+                return output;
+            }
+        }
+        return Fallback();
+    } catch (...) {
+        return Fallback();
     }
-    const int screen = DefaultScreen(display.get());
-    DisplaySize size{};
-    if (PrimaryOutputSize(display.get(), RootWindow(display.get(), screen), size)) {
-        return size;
-    }
-    size = DisplaySize{DisplayWidth(display.get(), screen), DisplayHeight(display.get(), screen)};
-    return IsUsable(size.width, size.height) ? size : kFallbackDisplaySize;
 }
 
 DisplaySize QueryDisplaySize() noexcept {
-    if (const DisplaySizeSource source = g_source.load()) {
-        return source();
+    const DisplayInfo info = QueryDisplay();
+    return DisplaySize{info.width, info.height};
+}
+
+std::vector<DisplayInfo> ListDisplays() noexcept {
+    try {
+        if (g_source.load() != nullptr) {
+            return {QueryDisplay()};
+        }
+        XDisplayAnswer x = AskXPatiently(true);
+        if (x.status == XQueryStatus::Answered) {
+            if (x.outputs.empty() || x.display.source == DisplaySource::XScreen) {
+                // No primary output: the screen is what a load uses.
+                x.outputs.insert(x.outputs.begin(), x.display);
+            }
+            return x.outputs;
+        }
+        std::vector<DisplayInfo> wayland = AskWaylandCompositor();
+        if (!wayland.empty()) {
+            return wayland;
+        }
+        return {Fallback()};
+    } catch (...) {
+        return {};
     }
-    return QueryXDisplaySize();
 }
 
 DisplaySizeSource SetDisplaySizeSource(DisplaySizeSource source) noexcept { return g_source.exchange(source); }

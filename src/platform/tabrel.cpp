@@ -23,7 +23,7 @@ std::string_view Trim(std::string_view s) noexcept {
 // Names from a UTF-8 file are stored in GBK; a name with a character GBK
 // lacks cannot be asked for and is dropped.
 std::optional<std::string> StoredName(std::string_view name, TextEncoding encoding) {
-    if (encoding == TextEncoding::Utf8) {
+    if (encoding != TextEncoding::Gbk) {
         return Utf8ToGbk(name);
     }
     return std::string(name);
@@ -54,6 +54,16 @@ std::unique_ptr<CTabrel> CTabrel::Open(const char* path) {
 }
 
 CTabrel::CTabrel(std::string_view contents) {
+    const bool littleEndian = contents.substr(0, 2) == std::string_view("\xFF\xFE", 2);
+    const bool bigEndian = contents.substr(0, 2) == std::string_view("\xFE\xFF", 2);
+    if (littleEndian || bigEndian) {
+        encoding_ = bigEndian ? TextEncoding::Utf16BE : TextEncoding::Utf16LE;
+        const std::optional<std::string> utf8 = Utf16ToUtf8(contents.substr(2), bigEndian);
+        if (utf8) {
+            Parse(*utf8);
+        }
+        return;
+    }
     if (contents.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
         encoding_ = TextEncoding::Utf8;
         contents.remove_prefix(kUtf8Bom.size());
@@ -95,6 +105,15 @@ void CTabrel::Parse(std::string_view text) {
         }
         entries_.emplace(std::make_pair(*section, std::move(*key)), std::string(Trim(line.substr(equals + 1))));
     }
+}
+
+std::vector<std::pair<std::string, std::string>> CTabrel::Names() const {
+    std::vector<std::pair<std::string, std::string>> names;
+    names.reserve(entries_.size());
+    for (const auto& entry : entries_) {
+        names.push_back(entry.first);
+    }
+    return names;
 }
 
 const std::string* CTabrel::Find(const char* section, const char* key) const {

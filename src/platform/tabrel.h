@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/text_encoding.h"
 
@@ -21,10 +22,12 @@ namespace quarvel::detail {
 // first occurrence of a key in a section wins (a section named twice adds
 // to the first). Entries before the first header belong to no section.
 //
-// A file that starts with the UTF-8 byte-order mark, or whose bytes are all
-// valid UTF-8, is read as UTF-8 and its names are converted to GBK, so it
-// loads the same as the file saved in GBK. Any other file is taken as GBK
-// and its names are compared byte for byte.
+// The encoding is found in this order: a UTF-16 byte-order mark (FF FE
+// little-endian, FE FF big-endian), the UTF-8 byte-order mark, bytes that
+// are all valid UTF-8, else GBK. UTF-16 and UTF-8 files have their names
+// converted to GBK, so they load the same as the file saved in GBK; a GBK
+// file's names are compared byte for byte. A UTF-16 file that does not
+// convert as a whole holds no entries.
 class CTabrel {
 public:
     // Parameter files are a few hundred bytes; anything larger is refused.
@@ -47,6 +50,9 @@ public:
     const std::string* Find(const char* section, const char* key) const;
 
     TextEncoding encoding() const noexcept { return encoding_; }
+
+    // Every (section, key) the file holds, as stored (GBK), in name order.
+    std::vector<std::pair<std::string, std::string>> Names() const;
 
 private:
     using Name = std::pair<std::string, std::string>;  // (section, key)

@@ -114,4 +114,11 @@ std::optional<std::string> Utf8ToGbk(std::string_view utf8) { return Convert("GB
 
 std::optional<std::string> GbkToUtf8(std::string_view gbk) { return Convert("UTF-8", "GBK", gbk); }
 
+std::optional<std::string> Utf16ToUtf8(std::string_view utf16, bool bigEndian) {
+    if (utf16.size() % 2 != 0) {
+        return std::nullopt;
+    }
+    return Convert("UTF-8", bigEndian ? "UTF-16BE" : "UTF-16LE", utf16);
+}
+
 }  // namespace quarvel::detail

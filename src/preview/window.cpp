@@ -2,7 +2,7 @@
 
 #include <opencv2/highgui.hpp>
 
-#include "platform/x_connection.h"
+#include "platform/x_display.h"
 
 namespace quarvel::detail {
 

@@ -1,0 +1,134 @@
+#ifndef QUARVEL_LOAD_REPORT_H
+#define QUARVEL_LOAD_REPORT_H
+
+// What a load found: the value types behind Quarvel::GetLoadReport() and
+// Quarvel::ListDisplays(). All names and texts are UTF-8.
+
+#include <string>
+#include <vector>
+
+namespace quarvel {
+
+// Where the display size of a set-up came from, in the order the platform
+// is asked.
+enum class DisplaySource {
+    Host,           // Quarvel::SetDisplaySize
+    RandrOutput,    // the X server's RandR 1.3+ primary output (its CRTC size)
+    XScreen,        // the X server's screen (no primary output, RandR < 1.3)
+    WaylandOutput,  // a Wayland output (no X server reachable, WAYLAND_DISPLAY set)
+    Fallback,       // nothing answered: 1680 x 1050
+};
+
+// "host", "RandR output", "X screen", "Wayland output", "fallback".
+inline const char* ToString(DisplaySource source) noexcept {
+    switch (source) {
+        case DisplaySource::Host: return "host";
+        case DisplaySource::RandrOutput: return "RandR output";
+        case DisplaySource::XScreen: return "X screen";
+        case DisplaySource::WaylandOutput: return "Wayland output";
+        case DisplaySource::Fallback: return "fallback";
+    }
+    return "unknown";
+}
+
+// A display size and where it came from. `name` is the output's name for
+// RandR and Wayland outputs ("HDMI-1"), empty otherwise.
+struct DisplayInfo {
+    int width = 0;
+    int height = 0;
+    DisplaySource source = DisplaySource::Fallback;
+    std::string name;
+    // ListDisplays only: the output a load would use.
+    bool used = false;
+};
+
+// How the parameter file's bytes were read.
+enum class Encoding {
+    Gbk,
+    Utf8,     // with a byte-order mark or valid UTF-8 throughout
+    Utf16LE,  // byte-order mark FF FE
+    Utf16BE,  // byte-order mark FE FF
+};
+
+// "GBK", "UTF-8", "UTF-16LE", "UTF-16BE".
+inline const char* ToString(Encoding encoding) noexcept {
+    switch (encoding) {
+        case Encoding::Gbk: return "GBK";
+        case Encoding::Utf8: return "UTF-8";
+        case Encoding::Utf16LE: return "UTF-16LE";
+        case Encoding::Utf16BE: return "UTF-16BE";
+    }
+    return "unknown";
+}
+
+enum class EntryStatus {
+    Found,       // the value was read
+    Missing,     // the file lacks the section or key
+    NotANumber,  // the key is there but its text is not a number of the type
+};
+
+// A name in the file that is probably what an expected entry meant.
+struct NearMiss {
+    std::string section;  // as the file spells it
+    std::string key;
+    // "letter case", "full-width/half-width form", "surrounding space",
+    // "another section", joined by ", " when several apply.
+    std::string differs;
+};
+
+// One of the 21 entries, in the order they are read.
+struct EntryReport {
+    std::string section;
+    std::string key;
+    bool integer = false;        // read as an integer (image size), else float
+    bool usedByCorrection = false;  // one of the 12 the public correction uses
+    EntryStatus status = EntryStatus::Missing;
+    double value = 0.0;          // Found: the value read (exactly the float or int)
+    std::string text;            // Found or NotANumber: the text in the file
+    std::vector<NearMiss> nearMisses;  // Missing: names that almost match
+};
+
+// A (section, key) in the file that is none of the expected entries nor a
+// near miss of one.
+struct UnknownKey {
+    std::string section;
+    std::string key;
+};
+
+// The output geometry the set-up derived.
+struct SetupReport {
+    enum class Outcome {
+        NotRun,       // no load yet
+        Uncorrected,  // focal value counts as zero: output = source geometry
+        Stopped,      // corner factor below 1: geometry kept from before
+        Fitted,       // fitted to the display
+    };
+    Outcome outcome = Outcome::NotRun;
+    float cornerFactor = 0.0f;  // Stopped, Fitted
+    float scale = 1.0f;         // as stored after the load
+    int outWidth = 0;
+    int outHeight = 0;
+    float outCenterX = 0.0f;
+    float outCenterY = 0.0f;
+};
+
+struct LoadReport {
+    bool loaded = false;  // the last ReadIniParam returned true
+    std::string path;
+    Encoding encoding = Encoding::Gbk;
+    std::vector<EntryReport> entries;  // 21 entries when loaded
+    std::vector<UnknownKey> unknownKeys;
+    // The display size the set-up used (displayQueried: a fitted set-up
+    // asked for one; otherwise the display played no part).
+    bool displayQueried = false;
+    DisplayInfo display;
+    SetupReport setup;
+    // The display size the file was calibrated for, where it records one
+    // (0 x 0 otherwise).
+    int calibratedWidth = 0;
+    int calibratedHeight = 0;
+};
+
+}  // namespace quarvel
+
+#endif

@@ -1,0 +1,124 @@
+#include "params/load_report_builder.h"
+
+#include <set>
+#include <utility>
+
+#include "params/name_match.h"
+#include "params/param_table.h"
+#include "platform/number_text.h"
+#include "platform/text_encoding.h"
+
+namespace quarvel::detail {
+namespace {
+
+std::string Utf8(const std::string& gbk) {
+    std::optional<std::string> text = GbkToUtf8(gbk);
+    return text ? std::move(*text) : gbk;
+}
+
+Encoding PublicEncoding(TextEncoding e) {
+    switch (e) {
+        case TextEncoding::Gbk: return Encoding::Gbk;
+        case TextEncoding::Utf8: return Encoding::Utf8;
+        case TextEncoding::Utf16LE: return Encoding::Utf16LE;
+        case TextEncoding::Utf16BE: return Encoding::Utf16BE;
+    }
+    return Encoding::Gbk;
+}
+
+using Name = std::pair<std::string, std::string>;  // UTF-8 (section, key)
+
+// The file's names that almost spell the expected one.
+std::vector<NearMiss> NearMisses(const Name& expected, const std::vector<Name>& fileNames, std::set<Name>& claimed) {
+    std::vector<NearMiss> misses;
+    for (const Name& found : fileNames) {
+        const NameDifference section = CompareNames(expected.first, found.first);
+        const NameDifference key = CompareNames(expected.second, found.second);
+        if (!key.matches || (section.identical() && key.identical())) {
+            continue;
+        }
+        std::string differs = DescribeDifferences(section.matches ? section : NameDifference{}, key);
+        if (!section.matches) {
+            differs += differs.empty() ? "another section" : ", another section";
+        }
+        misses.push_back(NearMiss{found.first, found.second, std::move(differs)});
+        claimed.insert(found);
+    }
+    return misses;
+}
+
+void ReadCalibratedDisplay(const CTabrel& reader, LoadReport& report) {
+    const std::string* text = reader.Find(kOwnSection, kCalibratedDisplayKey);
+    if (text == nullptr) {
+        return;
+    }
+    const std::size_t x = text->find_first_of("xX");
+    if (x == std::string::npos) {
+        return;
+    }
+    const auto width = ParseInt32(std::string_view(*text).substr(0, x));
+    const auto height = ParseInt32(std::string_view(*text).substr(x + 1));
+    if (width && height && *width > 0 && *height > 0) {
+        report.calibratedWidth = *width;
+        report.calibratedHeight = *height;
+    }
+}
+
+}  // namespace
+
+LoadReport BuildLoadReport(const CTabrel& reader, const std::string& path, const RadialSetup& setup,
+                           const SetupReport& stored) {
+    LoadReport report;
+    report.loaded = true;
+    report.path = path;
+    report.encoding = PublicEncoding(reader.encoding());
+
+    std::vector<Name> fileNames;
+    for (const auto& raw : reader.Names()) {
+        fileNames.emplace_back(Utf8(raw.first), Utf8(raw.second));
+    }
+
+    std::set<Name> claimed;  // UTF-8 names accounted for
+    for (const ParamEntry& e : ParamTable()) {
+        EntryReport entry;
+        entry.section = Utf8(e.section);
+        entry.key = Utf8(e.key);
+        entry.integer = e.type == ParamType::Int;
+        entry.usedByCorrection = UsedByCorrection(e.target);
+        const std::string* text = reader.Find(e.section, e.key);
+        if (text == nullptr) {
+            entry.status = EntryStatus::Missing;
+            entry.nearMisses = NearMisses({entry.section, entry.key}, fileNames, claimed);
+        } else {
+            claimed.emplace(entry.section, entry.key);
+            entry.text = Utf8(*text);
+            if (entry.integer) {
+                const std::optional<int> v = ParseInt32(*text);
+                entry.status = v ? EntryStatus::Found : EntryStatus::NotANumber;
+                entry.value = v ? *v : 0;
+            } else {
+                const std::optional<float> v = ParseFloat(*text);
+                entry.status = v ? EntryStatus::Found : EntryStatus::NotANumber;
+                entry.value = v ? static_cast<double>(*v) : 0.0;
+            }
+        }
+        report.entries.push_back(std::move(entry));
+    }
+
+    for (std::size_t i = 0; i < fileNames.size(); ++i) {
+        if (fileNames[i].first == kOwnSection || claimed.count(fileNames[i]) != 0) {
+            continue;
+        }
+        report.unknownKeys.push_back(UnknownKey{fileNames[i].first, fileNames[i].second});
+    }
+    ReadCalibratedDisplay(reader, report);
+
+    report.setup = stored;
+    report.displayQueried = setup.outcome == RadialSetup::Outcome::Fitted;
+    if (report.displayQueried) {
+        report.display = setup.displayInfo;
+    }
+    return report;
+}
+
+}  // namespace quarvel::detail
