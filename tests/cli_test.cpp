@@ -193,9 +193,12 @@ TEST_F(Tool, CheckWarnsAboutUnusableCalibrations) {
     const std::vector<std::string> tilted = {"1", "0", "0", "0", "1", "0", "-0.02", "0", "1"};
     const Result mirrored = Run({"check", dir.Write("tilted.ini", ToGbk(IniText(CalibrationLines(64, 48, 100.0f, tilted))))});
     EXPECT_EQ(mirrored.status, 1);
-    EXPECT_NE(mirrored.out.find("at corner (76, 0) of the corrected image: points there are mirrored"), std::string::npos)
+    EXPECT_NE(mirrored.out.find("at corners of the corrected image: (76, 0) w = -0.52, (76, 57) w = -0.52: points "
+                                "there are mirrored"),
+              std::string::npos)
         << mirrored.out;
-    EXPECT_EQ(mirrored.out.find("corner (0, 0)"), std::string::npos) << mirrored.out;
+    EXPECT_EQ(mirrored.out.find("(0, 0) w"), std::string::npos) << mirrored.out;
+    EXPECT_NE(mirrored.out.find(", 1 warning)"), std::string::npos) << mirrored.out;
 
     const Result empty = Run({"check", dir.Write("empty.ini", "")});
     EXPECT_EQ(empty.status, 1);

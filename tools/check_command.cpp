@@ -1,7 +1,6 @@
 // quarvel check PARAMS: a calibration engineer's report on a parameter file.
-// It reads the file through the library's own reader and parameter table and
-// derives the geometry with the library's own set-up, so the report shows
-// exactly what a load would do.
+// Everything it says comes from the library's own load report, so it shows
+// exactly what a load does.
 
 #include <charconv>
 #include <cmath>
@@ -9,35 +8,32 @@
 #include <string>
 #include <vector>
 
-#include <opencv2/core.hpp>
+#include <quarvel/quarvel.h>
 
 #include "cli_common.h"
-#include "correction/radial_setup.h"
-#include "params/param_table.h"
-#include "platform/display_size.h"
-#include "platform/tabrel.h"
-#include "platform/text_encoding.h"
 
 namespace quarvel::cli {
 namespace {
 
 constexpr const char* kHelp =
-    "usage: quarvel check PARAMS\n"
+    "usage: quarvel check [--display WxH|NAME] PARAMS\n"
     "\n"
-    "Reports on the parameter file PARAMS: the encoding it was read as, each\n"
-    "of the 21 entries with its value (or \"missing\", or \"not a number\" with\n"
-    "the text found), the display size used and the derived output geometry,\n"
+    "Loads the parameter file PARAMS and reports what the load found: the\n"
+    "encoding it was read as; each of the 21 entries with its value, or\n"
+    "\"missing\" with the names in the file that almost match (letter case,\n"
+    "full-width forms, surrounding space, another section), or \"not a number\"\n"
+    "with the text found; keys the file holds that are none of them; the display\n"
+    "size the set-up used and where it came from; the derived output geometry;\n"
     "and warnings for what makes a calibration unusable: image dimensions that\n"
-    "are not positive, a focal value too short for the image, and a matrix\n"
-    "whose w is zero or negative at a corner of the corrected image.\n"
+    "are not positive, a focal value too short for the image, a matrix whose w\n"
+    "is zero or negative at a corner of the corrected image, a file calibrated\n"
+    "for another display size. The nine entries the correction does not use\n"
+    "(keystone plane, rotation, shear) are reported; their absence is a note.\n"
     "\n"
-    "exit status: 0 all 21 entries present and no warning, 1 otherwise,\n"
-    "             2 usage error or unreadable file\n";
-
-std::string Printable(const char* gbk) {
-    const auto utf8 = detail::GbkToUtf8(gbk);
-    return utf8 ? *utf8 : std::string(gbk);
-}
+    "  --display WxH|NAME  fit to this display size or RandR/Wayland output\n"
+    "\n"
+    "exit status: 0 the 12 entries the correction uses present and no warning,\n"
+    "             1 otherwise, 2 usage error or unreadable file\n";
 
 // The shortest text that reads back as the same float ("0.02", not
 // "0.0199999996").
@@ -47,107 +43,167 @@ std::string FormatFloat(float v) {
     return std::string(text, result.ptr);
 }
 
-// The values a load into a fresh instance would produce.
-struct Loaded {
-    int imageWidth = 0;
-    int imageHeight = 0;
-    float focalZ = 0.0f;
-    cv::Matx33f matrix = cv::Matx33f::zeros();
-};
+std::string Label(const std::string& section, const std::string& key) { return "[" + section + "] " + key; }
+
+std::string Describe(const EntryReport& e) {
+    switch (e.status) {
+        case EntryStatus::Found:
+            return e.integer ? std::to_string(static_cast<long long>(e.value)) : FormatFloat(static_cast<float>(e.value));
+        case EntryStatus::NotANumber: {
+            std::string text = "not a number: \"" + e.text + "\"";
+            if (e.integer && ParseNumber(e.text)) {
+                text += " (an integer is expected)";
+            }
+            return text;
+        }
+        case EntryStatus::Missing: break;
+    }
+    std::string text = "missing";
+    for (const NearMiss& m : e.nearMisses) {
+        text += "; the file has " + Label(m.section, m.key) + " (" + m.differs + ")";
+    }
+    if (!e.nearMisses.empty()) {
+        text += ": names match exactly, letter case included";
+    }
+    return text;
+}
+
+std::string DisplayLine(const LoadReport& r) {
+    if (!r.displayQueried) {
+        return "not needed (the set-up fitted nothing)";
+    }
+    const DisplayInfo& d = r.display;
+    std::string line = std::to_string(d.width) + " x " + std::to_string(d.height) + " (" + ToString(d.source);
+    if (!d.name.empty()) {
+        line += " " + d.name;
+    }
+    if (d.source == DisplaySource::Fallback) {
+        line += ": no X server or Wayland compositor answered; choose one with --display";
+    }
+    return line + ")";
+}
+
+void Warn(std::vector<std::string>& warnings, const std::string& w) {
+    for (const std::string& existing : warnings) {
+        if (existing == w) {
+            return;
+        }
+    }
+    warnings.push_back(w);
+}
 
 }  // namespace
 
 int RunCheck(const Args& args) {
-    if (WantsHelp(args)) {
+    ParsedArgs parsed;
+    if (const auto error = ParseOptions(args, {kDisplayOption}, parsed)) {
+        return UsageError("check ", *error);
+    }
+    if (parsed.help) {
         std::fputs(kHelp, stdout);
         return kSuccess;
     }
-    if (args.size() != 1) {
-        std::fputs(kHelp, stderr);
-        return Fail(kUsage, "check: expected exactly one PARAMS file");
+    if (parsed.positional.size() != 1) {
+        return UsageError("check ", "check: expected exactly one PARAMS file");
     }
-    const std::string path(args[0]);
-    const auto reader = detail::CTabrel::Open(path.c_str());
-    if (!reader) {
+    const std::string path = parsed.positional[0];
+    Quarvel q;
+    if (const auto error = ApplyDisplayOption(parsed, q)) {
+        return UsageError("check ", *error);
+    }
+    if (!q.ReadIniParam(path)) {
         return Fail(kUsage, "cannot read parameter file '" + path + "'");
     }
+    const LoadReport r = q.GetLoadReport();
 
     std::printf("parameter file: %s\n", path.c_str());
-    std::printf("encoding: %s\n", reader->encoding() == detail::TextEncoding::Utf8 ? "UTF-8" : "GBK");
+    std::printf("encoding: %s\n", ToString(r.encoding));
     std::printf("entries:\n");
-
-    Loaded loaded;
     int missing = 0;
     int malformed = 0;
-    for (const detail::ParamEntry& entry : detail::ParamTable()) {
-        const std::string label = "[" + Printable(entry.section) + "] " + Printable(entry.key);
-        const std::string* text = reader->Find(entry.section, entry.key);
-        std::string shown;
-        if (text == nullptr) {
-            shown = "missing";
-            ++missing;
-        } else if (entry.type == detail::ParamType::Int) {
-            int value = 0;
-            if (reader->GetInt(entry.section, entry.key, value)) {
-                shown = std::to_string(value);
-                (entry.target == detail::ParamTarget::ImageWidth ? loaded.imageWidth : loaded.imageHeight) = value;
+    int usedMissing = 0;
+    std::vector<std::string> notes;
+    std::string unusedMissing;
+    int imageSize[2] = {0, 0};
+    float matrix[9] = {};
+    for (std::size_t i = 0; i < r.entries.size(); ++i) {
+        const EntryReport& e = r.entries[i];
+        std::printf("  %s = %s\n", Label(e.section, e.key).c_str(), Describe(e).c_str());
+        if (e.status != EntryStatus::Found) {
+            (e.status == EntryStatus::Missing ? missing : malformed) += 1;
+            if (e.usedByCorrection) {
+                ++usedMissing;
+            } else {
+                unusedMissing += (unusedMissing.empty() ? "" : ", ") + e.key;
             }
-        } else {
-            float value = 0.0f;
-            if (reader->GetFloat(entry.section, entry.key, value)) {
-                shown = FormatFloat(value);
-                if (entry.target == detail::ParamTarget::FocalZ) {
-                    loaded.focalZ = value;
-                } else if (entry.target == detail::ParamTarget::MatrixElement) {
-                    loaded.matrix(entry.row, entry.column) = value;
-                }
-            }
+        } else if (i < 2) {
+            imageSize[i] = static_cast<int>(e.value);
+        } else if (i >= 12) {
+            matrix[i - 12] = static_cast<float>(e.value);
         }
-        if (text != nullptr && shown.empty()) {
-            shown = "not a number: \"" + Printable(text->c_str()) + "\"";
-            ++malformed;
+    }
+    if (!unusedMissing.empty()) {
+        notes.push_back("not in the file, and not used by the correction: " + unusedMissing);
+    }
+    if (!r.unknownKeys.empty()) {
+        std::printf("unknown keys:\n");
+        for (const UnknownKey& k : r.unknownKeys) {
+            std::printf("  %s\n", Label(k.section, k.key).c_str());
         }
-        std::printf("  %s = %s\n", label.c_str(), shown.c_str());
     }
 
     std::vector<std::string> warnings;
-    if (loaded.imageWidth <= 0 || loaded.imageHeight <= 0) {
-        warnings.push_back("image size " + std::to_string(loaded.imageWidth) + " x " +
-                           std::to_string(loaded.imageHeight) + " is not positive");
+    if (imageSize[0] <= 0 || imageSize[1] <= 0) {
+        Warn(warnings, "image size " + std::to_string(imageSize[0]) + " x " + std::to_string(imageSize[1]) +
+                           " is not positive");
+    }
+    std::printf("display: %s\n", DisplayLine(r).c_str());
+    if (r.calibratedWidth > 0) {
+        std::printf("calibrated for: %d x %d\n", r.calibratedWidth, r.calibratedHeight);
+        if (r.displayQueried && (r.display.width != r.calibratedWidth || r.display.height != r.calibratedHeight)) {
+            Warn(warnings, "the file was calibrated for a " + std::to_string(r.calibratedWidth) + " x " +
+                               std::to_string(r.calibratedHeight) + " display but is loaded on " +
+                               std::to_string(r.display.width) + " x " + std::to_string(r.display.height) +
+                               ": the fit is only valid on the display it was made for (use --display)");
+        }
     }
 
-    const detail::RadialSetup setup =
-        detail::ComputeBarrelSetup(loaded.imageWidth, loaded.imageHeight, loaded.focalZ);
-    using Outcome = detail::RadialSetup::Outcome;
-    const detail::DisplaySize display = setup.outcome == Outcome::Fitted ? setup.display : detail::QueryDisplaySize();
-    std::printf("display: %d x %d\n", display.width, display.height);
-
-    if (setup.outcome == Outcome::Stopped) {
+    using Outcome = SetupReport::Outcome;
+    const SetupReport& g = r.setup;
+    if (g.outcome == Outcome::Stopped) {
         std::printf("output image: not fitted\n");
-        warnings.push_back("focal value " + FormatFloat(loaded.focalZ) + " is too short for a " +
-                           std::to_string(loaded.imageWidth) + " x " + std::to_string(loaded.imageHeight) +
-                           " image (corner factor " + FormatFloat(setup.cornerFactor) +
+        Warn(warnings, "focal value " + FormatFloat(static_cast<float>(r.entries[2].value)) + " is too short for a " +
+                           std::to_string(imageSize[0]) + " x " + std::to_string(imageSize[1]) +
+                           " image (corner factor " + FormatFloat(g.cornerFactor) +
                            " < 1): the set-up stops and nothing is fitted");
     } else {
-        const detail::OutputGeometry& g = setup.geometry;
-        const float scale = setup.outcome == Outcome::Fitted ? g.scale : 1.0f;
+        const float scale = g.outcome == Outcome::Fitted ? g.scale : 1.0f;
         std::printf("output image: %d x %d, centre (%s, %s), scale %s%s\n", g.outWidth, g.outHeight,
                     FormatFloat(g.outCenterX).c_str(), FormatFloat(g.outCenterY).c_str(), FormatFloat(scale).c_str(),
-                    setup.outcome == Outcome::Uncorrected ? " (no barrel correction)" : "");
-        if (setup.outcome == Outcome::Fitted && (g.outWidth <= 0 || g.outHeight <= 0)) {
-            warnings.push_back("the corrected image has no usable size: the focal value sits on the image's "
-                               "singular radius");
+                    g.outcome == Outcome::Uncorrected ? " (no barrel correction)" : "");
+        if (g.outcome == Outcome::Fitted && (g.outWidth <= 0 || g.outHeight <= 0)) {
+            Warn(warnings, "the corrected image has no usable size: the focal value sits on the image's singular radius");
         } else {
-            const cv::Matx33f& m = loaded.matrix;
             const int corners[4][2] = {{0, 0}, {g.outWidth, 0}, {0, g.outHeight}, {g.outWidth, g.outHeight}};
+            std::string lost;
+            std::string mirrored;
             for (const auto& c : corners) {
                 // The projective denominator as the chain forms it.
-                const float w = static_cast<float>((m(2, 0) * static_cast<double>(c[0]) + m(2, 1) * static_cast<double>(c[1])) + m(2, 2));
+                const float w = static_cast<float>(
+                    (matrix[6] * static_cast<double>(c[0]) + matrix[7] * static_cast<double>(c[1])) + matrix[8]);
                 if (!(w > 0.0f)) {
-                    warnings.push_back("matrix w = " + FormatFloat(w) + " at corner (" + std::to_string(c[0]) + ", " +
-                                       std::to_string(c[1]) + ") of the corrected image: points there are " +
-                                       (w == 0.0f || std::isnan(w) ? "lost" : "mirrored"));
+                    std::string& list = w == 0.0f || std::isnan(w) ? lost : mirrored;
+                    list += (list.empty() ? "" : ", ") + std::string("(") + std::to_string(c[0]) + ", " +
+                            std::to_string(c[1]) + ") w = " + FormatFloat(w);
                 }
+            }
+            if (!lost.empty()) {
+                Warn(warnings, "matrix w is not positive at corners of the corrected image: " + lost +
+                                   ": points there are lost");
+            }
+            if (!mirrored.empty()) {
+                Warn(warnings, "matrix w is not positive at corners of the corrected image: " + mirrored +
+                                   ": points there are mirrored");
             }
         }
     }
@@ -156,9 +212,15 @@ int RunCheck(const Args& args) {
     for (const std::string& w : warnings) {
         std::printf("  %s\n", w.c_str());
     }
-    const bool ok = missing == 0 && malformed == 0 && warnings.empty();
-    std::printf("result: %s (%d missing, %d not a number, %zu warnings)\n", ok ? "OK" : "FAILED", missing, malformed,
-                warnings.size());
+    if (!notes.empty()) {
+        std::printf("notes:\n");
+        for (const std::string& n : notes) {
+            std::printf("  %s\n", n.c_str());
+        }
+    }
+    const bool ok = usedMissing == 0 && warnings.empty();
+    std::printf("result: %s (%d missing, %d not a number, %zu warning%s)\n", ok ? "OK" : "FAILED", missing, malformed,
+                warnings.size(), warnings.size() == 1 ? "" : "s");
     return ok ? kSuccess : kFinding;
 }
 

@@ -1,6 +1,7 @@
 #ifndef QUARVEL_TOOLS_CLI_COMMON_H
 #define QUARVEL_TOOLS_CLI_COMMON_H
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -8,13 +9,15 @@
 
 #include <opencv2/core/types_c.h>
 
+class Quarvel;
+
 namespace quarvel::cli {
 
 // Exit statuses of every command.
 enum ExitStatus : int {
     kSuccess = 0,
-    kFinding = 1,  // a bad point line, a failed check
-    kUsage = 2,    // a usage error or an unreadable file
+    kFinding = 1,  // a bad point line, a failed check, no trustworthy fit
+    kUsage = 2,    // a usage error, an unreadable or unwritable file
 };
 
 using Args = std::vector<std::string_view>;
@@ -22,16 +25,60 @@ using Args = std::vector<std::string_view>;
 // Prints "quarvel: <message>" to standard error and returns `status`.
 int Fail(int status, const std::string& message);
 
-// True when the arguments ask for help.
-bool WantsHelp(const Args& args);
+// A usage error: "quarvel: <message>" and "try 'quarvel <command> --help'"
+// on standard error; returns kUsage.
+int UsageError(std::string_view command, const std::string& message);
+
+// A command's options: "--name VALUE", "--name=VALUE", "-x VALUE" for those
+// that take a value; "--name" alone for flags. "-" is an argument (standard
+// input); so is everything after "--".
+struct Option {
+    std::string_view name;  // long name without the dashes
+    char letter;            // short form, or 0
+    bool takesValue;
+};
+
+struct ParsedArgs {
+    std::vector<std::string> positional;
+    std::map<std::string, std::string, std::less<>> values;  // last one given wins
+    bool help = false;
+    bool Has(std::string_view name) const { return values.find(name) != values.end(); }
+    std::string Get(std::string_view name, std::string fallback = {}) const {
+        const auto it = values.find(name);
+        return it == values.end() ? fallback : it->second;
+    }
+};
+
+// Parses `args` against `options`; the error message, or nullopt.
+std::optional<std::string> ParseOptions(const Args& args, const std::vector<Option>& options, ParsedArgs& out);
+
+// The option every loading command takes.
+inline constexpr Option kDisplayOption{"display", 0, true};
+
+// Applies "--display WxH" (a fixed size) or "--display NAME" (that RandR or
+// Wayland output's size) to `q`. The error message (an unknown name lists
+// the outputs), or nullopt.
+std::optional<std::string> ApplyDisplayOption(const ParsedArgs& args, Quarvel& q);
+
+// Two positive integers written "WxH".
+std::optional<std::pair<int, int>> ParseSize(std::string_view text);
+
+// A decimal integer within the 32-bit range (an optional sign).
+std::optional<int> ParseInt(std::string_view text);
+// A finite decimal number.
+std::optional<double> ParseNumber(std::string_view text);
 
 // A point written as two integers separated by a comma and/or blanks:
 // "12,34", "12 34", " 12 , 34 ".
 std::optional<CvPoint> ParsePoint(std::string_view text);
 
+// Blank lines and lines whose first non-blank character is '#'.
+bool IsSkippedLine(std::string_view line);
+
 int RunCorrect(const Args& args);
 int RunPreview(const Args& args);
 int RunCheck(const Args& args);
+int RunDisplays(const Args& args);
 
 }  // namespace quarvel::cli
 

@@ -1,6 +1,8 @@
-// quarvel: correct points, preview and check calibrations from the shell.
+// quarvel: correct points, preview, check and calibrate from the shell.
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include <quarvel/version.h>
@@ -13,33 +15,26 @@ constexpr const char* kMainHelp =
     "usage: quarvel <command> [options]\n"
     "\n"
     "commands:\n"
-    "  correct PARAMS [X,Y ...]              correct points (from the arguments or standard input)\n"
-    "  preview PARAMS IMAGE [-o OUT] [--show] paint an image through the calibration into a PNG\n"
-    "  check PARAMS                           report on a parameter file\n"
+    "  correct PARAMS [X,Y ... | -]        correct points (from the arguments or standard input)\n"
+    "  preview PARAMS IMAGE [-o OUT]       paint an image through the calibration into a PNG\n"
+    "  check PARAMS                        report on a parameter file and what a load finds\n"
+    "  displays                            list the displays a load could fit to\n"
     "\n"
     "options:\n"
-    "  --help      help for quarvel or for a command (quarvel correct --help)\n"
-    "  --version   the library version\n"
+    "  --display WxH|NAME  (every command that loads) fit to this size or output\n"
+    "  -h, --help          help for quarvel or for a command (quarvel correct --help)\n"
+    "  -V, --version       the library version\n"
     "\n"
     "exit status: 0 success, 1 a finding (bad point line, failed check),\n"
-    "             2 usage error or unreadable file\n";
+    "             2 usage error or unreadable/unwritable file\n";
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Dispatch(std::string_view command, const quarvel::cli::Args& args) {
     using namespace quarvel::cli;
-    Args args(argv + 1, argv + argc);
-    if (args.empty()) {
-        std::fputs(kMainHelp, stderr);
-        return kUsage;
-    }
-    const std::string_view command = args.front();
-    args.erase(args.begin());
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(kMainHelp, stdout);
         return kSuccess;
     }
-    if (command == "--version") {
+    if (command == "--version" || command == "-V") {
         std::printf("quarvel %s\n", QUARVEL_VERSION_STRING);
         return kSuccess;
     }
@@ -52,6 +47,31 @@ int main(int argc, char** argv) {
     if (command == "check") {
         return RunCheck(args);
     }
-    std::fputs(kMainHelp, stderr);
-    return Fail(kUsage, "unknown command '" + std::string(command) + "'");
+    if (command == "displays") {
+        return RunDisplays(args);
+    }
+    return UsageError("", "unknown command '" + std::string(command) + "'");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace quarvel::cli;
+    Args args(argv + 1, argv + argc);
+    if (args.empty()) {
+        std::fputs(kMainHelp, stderr);
+        return kUsage;
+    }
+    const std::string_view command = args.front();
+    args.erase(args.begin());
+    int status = Dispatch(command, args);
+    // A report that did not reach its reader (a full disk, /dev/full) is a
+    // failure, whatever the command found.
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        const int error = errno;
+        status = Fail(kUsage, std::string("cannot write to standard output") +
+                                  (error != 0 ? std::string(": ") + std::strerror(error) : std::string()));
+    }
+    return status;
 }

@@ -93,6 +93,11 @@ public:
     void TestBarrelCorrect(const IplImage* source);
     void TestBarrelCorrect(const cv::Mat& source);
 
+    // The canvas TestBarrelCorrect would paint for `source`, without keeping
+    // or showing it: 1050 rows x 1680 columns, CV_8UC1. Empty only when the
+    // canvas cannot be allocated.
+    cv::Mat RenderBarrel(const cv::Mat& source) const;
+
     // A copy of the last preview canvas (1050 rows x 1680 columns, CV_8UC1),
     // or an empty matrix before the first preview.
     cv::Mat GetBarrelImage() const;

@@ -9,14 +9,21 @@ void Quarvel::TestBarrelCorrect(const IplImage* source) {
     TestBarrelCorrect(quarvel::detail::ViewGreyImage(source));
 }
 
-void Quarvel::TestBarrelCorrect(const cv::Mat& source) {
+cv::Mat Quarvel::RenderBarrel(const cv::Mat& source) const {
     try {
-        // The previous canvas is released when the new one replaces it.
-        barrelImage = quarvel::detail::PaintCanvas(*this, source, imageWidth, imageHeight);
+        return quarvel::detail::PaintCanvas(*this, source, imageWidth, imageHeight);
     } catch (...) {
-        // Only the canvas allocation can fail; the earlier canvas stays.
-        return;
+        return cv::Mat();  // only the canvas allocation can fail
     }
+}
+
+void Quarvel::TestBarrelCorrect(const cv::Mat& source) {
+    cv::Mat canvas = RenderBarrel(source);
+    if (canvas.empty()) {
+        return;  // the earlier canvas stays
+    }
+    // The previous canvas is released when the new one replaces it.
+    barrelImage = canvas;
     quarvel::detail::ShowInWindow(quarvel::detail::kPreviewWindow, barrelImage);
 }
 
