@@ -6,10 +6,13 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config clang        # compilers and build
   libopencv-dev                                 # matrix, image and window types
-  libx11-dev libxrandr-dev                      # display size
+  libxcb1-dev libxcb-randr0-dev                 # display size from X servers
+  libwayland-dev wayland-protocols              # display size from Wayland compositors
+  libx11-dev                                    # tests: a host's own Xlib error handler
   libgtest-dev                                  # unit tests
   libbenchmark-dev                              # benchmarks
   xvfb xauth x11-utils x11-xserver-utils        # tests against a real X server
+  weston                                        # tests against a headless Wayland compositor
   gcovr                                         # coverage summary
   locales                                       # decimal-comma locale test
 )

@@ -3,10 +3,14 @@
 // (QUARVEL_EXAMPLES).
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -53,7 +57,8 @@ protected:
 
     Result Run(const std::vector<std::string>& args, const std::string& input = "") const {
         const std::string in = dir.Write("stdin.txt", input);
-        std::string command = Quote(tool_);
+        // The tool sees no display unless a test gives it one.
+        std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY " + Quote(tool_);
         for (const std::string& a : args) {
             command += " " + Quote(a);
         }
@@ -162,7 +167,9 @@ TEST_F(Tool, CheckPassesTheExamples) {
         EXPECT_NE(r.out.find(encoding), std::string::npos) << r.out;
         EXPECT_NE(r.out.find("[桶形校正参数] 焦点Z值 = 1800"), std::string::npos) << r.out;
         EXPECT_NE(r.out.find("[矩阵参数] a21 = 4e-05"), std::string::npos) << r.out;
-        EXPECT_NE(r.out.find("display: 1680 x 1050"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("display: 1680 x 1050 (fallback: no X server or Wayland compositor answered"),
+                  std::string::npos)
+            << r.out;
         EXPECT_NE(r.out.find("output image: 1536 x 864, centre (768, 432), scale 1"), std::string::npos) << r.out;
         EXPECT_NE(r.out.find("result: OK"), std::string::npos) << r.out;
     }
@@ -246,6 +253,130 @@ TEST_F(Tool, EveryCommandHasHelpAndTheToolAVersion) {
     const Result version = Run({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, std::string("quarvel ") + QUARVEL_VERSION_STRING + "\n");
+}
+
+TEST_F(Tool, ALiveProducerGetsEachAnswerBeforeItsNextPoint) {
+    const std::string params = Example("calibration.ini");
+    int toTool[2];
+    int fromTool[2];
+    ASSERT_EQ(pipe(toTool), 0);
+    ASSERT_EQ(pipe(fromTool), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(toTool[0], STDIN_FILENO);
+        dup2(fromTool[1], STDOUT_FILENO);
+        close(toTool[1]);
+        close(fromTool[0]);
+        execl(tool_.c_str(), tool_.c_str(), "correct", params.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(toTool[0]);
+    close(fromTool[1]);
+    const std::string expected = Expected(params, {cvPoint(10, 5), cvPoint(640, 360), cvPoint(1279, 719)});
+    std::string answers;
+    for (const char* point : {"10 5\n", "640,360\n", "1279 719\n"}) {
+        ASSERT_EQ(write(toTool[1], point, std::strlen(point)), static_cast<ssize_t>(std::strlen(point)));
+        // The answer comes while the input stays open.
+        const std::size_t lines = static_cast<std::size_t>(std::count(answers.begin(), answers.end(), '\n')) + 1;
+        while (static_cast<std::size_t>(std::count(answers.begin(), answers.end(), '\n')) < lines) {
+            pollfd fd{fromTool[0], POLLIN, 0};
+            ASSERT_EQ(poll(&fd, 1, 5000), 1) << "no answer to " << point;
+            char buffer[256];
+            const ssize_t n = read(fromTool[0], buffer, sizeof buffer);
+            ASSERT_GT(n, 0);
+            answers.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    close(toTool[1]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(fromTool[0]);
+    EXPECT_EQ(answers, expected);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST_F(Tool, DisplayOptionFixesTheSizeEveryLoadingCommandFitsTo) {
+    // The example (1280 x 720, f = 1800) corrects to 1536 x 864: shrunk on
+    // 1024 x 768, whole on 1680 x 1050.
+    const std::string params = Example("calibration.ini");
+    Quarvel small;
+    small.SetDisplaySize(1024, 768);
+    ASSERT_TRUE(small.ReadIniParam(params));
+    const CvPoint expected = small.CorrectPoint(cvPoint(1279, 719));
+    for (const std::vector<std::string>& form :
+         {std::vector<std::string>{"--display", "1024x768"}, std::vector<std::string>{"--display=1024x768"}}) {
+        std::vector<std::string> args = {"correct"};
+        args.insert(args.end(), form.begin(), form.end());
+        args.insert(args.end(), {params, "1279,719"});
+        const Result r = Run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, std::to_string(expected.x) + " " + std::to_string(expected.y) + "\n");
+    }
+    const Result check = Run({"check", "--display", "1024x768", params});
+    EXPECT_NE(check.out.find("display: 1024 x 768 (host)"), std::string::npos) << check.out;
+
+    const Result unknown = Run({"correct", "--display", "HDMI-9", params, "1,1"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.err.find("'HDMI-9' is neither WxH nor an output; outputs:"), std::string::npos) << unknown.err;
+
+    const Result listed = Run({"displays"});
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_EQ(listed.out, "* - 1680x1050 fallback\n");  // the tests run without a display
+}
+
+TEST_F(Tool, CorrectRefusesAFileWithNothingItUses) {
+    // Saved as UTF-16 would be read; as bytes the reader cannot make sense
+    // of, nothing is found.
+    const Result none = Run({"correct", dir.Write("none.ini", "[x]\ny=1\n"), "1,1"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.out, "");
+    EXPECT_NE(none.err.find("none of the 12 entries the correction uses was found"), std::string::npos) << none.err;
+
+    std::vector<quarvel::test::IniLine> lines = CalibrationLines(640, 480, 900.0f, {"1", "0", "0", "0", "1", "0", "0", "0", "1"});
+    lines.erase(lines.begin() + 2);  // 焦点Z值
+    const Result some = Run({"correct", dir.Write("some.ini", ToGbk(IniText(lines))), "1,1"});
+    EXPECT_EQ(some.status, 0);
+    EXPECT_EQ(some.out, "1 1\n");
+    EXPECT_NE(some.err.find("warning"), std::string::npos);
+    EXPECT_NE(some.err.find("焦点Z值"), std::string::npos) << some.err;
+}
+
+TEST_F(Tool, CheckNamesNearMissesAndExplainsValues) {
+    const std::string text =
+        "[图像参数]\n图像宽度=1280.0\n图像高度=720\n[桶形校正参数]\n焦点z值=1800\n[矩阵参数]\na00=1\na11=1\na22=1\n"
+        "a01=0\na02=0\na10=0\na12=0\na20=0\na21=0\n[其他]\n颜色=1\n";
+    const Result r = Run({"check", dir.Write("cp.ini", text)});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("[桶形校正参数] 焦点Z值 = missing; the file has [桶形校正参数] 焦点z值 (letter case): names "
+                         "match exactly, letter case included"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("not a number: \"1280.0\" (an integer is expected)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("unknown keys:\n  [其他] 颜色\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("display: not needed"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("notes:\n  not in the file, and not used by the correction: 映射顶点"), std::string::npos) << r.out;
+}
+
+TEST_F(Tool, UsageErrorsAreOneLineAndWritesAreChecked) {
+    const Result bad = Run({"correct", "--bogus", Example("calibration.ini")});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.err, "quarvel: unknown option '--bogus'\ntry 'quarvel correct --help'\n");
+    const Result missing = Run({"preview", Example("calibration.ini"), Example("grid.png"), "-o"});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(std::count(missing.err.begin(), missing.err.end(), '\n'), 2) << missing.err;
+
+    const Result stdinDash = Run({"correct", Example("calibration.ini"), "-"}, "10 5\n");
+    EXPECT_EQ(stdinDash.out, Expected(Example("calibration.ini"), {cvPoint(10, 5)}));
+    EXPECT_EQ(Run({"-V"}).out, std::string("quarvel ") + QUARVEL_VERSION_STRING + "\n");
+
+    const std::string full = "'" + tool_ + "' check '" + Example("calibration.ini") + "' >/dev/full 2>/dev/null";
+    const int raw = std::system(full.c_str());
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 2);
+
+    const Result extension = Run({"preview", Example("calibration.ini"), Example("grid.png"), "-o",
+                                  (dir.path() / "out.xyz").string()});
+    EXPECT_EQ(extension.status, 2);
+    EXPECT_NE(extension.err.find("unknown extension"), std::string::npos) << extension.err;
 }
 
 }  // namespace

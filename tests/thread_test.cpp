@@ -3,10 +3,16 @@
 // ThreadSanitizer, this also proves there is no data race.
 #include <gtest/gtest.h>
 
+#include <X11/Xlib.h>
+
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
+#include "platform/display_size.h"
+#include "support/fixtures.h"
 #include "support/test_peer.h"
+#include "support/xvfb.h"
 
 namespace {
 
@@ -41,6 +47,42 @@ TEST(Threads, ConcurrentCorrectionMatchesSequential) {
             ASSERT_EQ(results[t][i].y, expected[i].y) << t << ":" << i;
         }
     }
+}
+
+int HostsOwnHandler(Display*, XErrorEvent*) { return 0; }
+
+TEST(Threads, LoadsOnSeveralThreadsLeaveTheHostsXlibHandlerInPlace) {
+    quarvel::test::Xvfb server("1024x768x24", true);
+    ASSERT_TRUE(server.running()) << "Xvfb did not start";
+    setenv("DISPLAY", server.name().c_str(), 1);
+    // The real platform, not the tests' chosen size.
+    const auto previous = quarvel::detail::SetDisplaySizeSource(nullptr);
+    XSetErrorHandler(&HostsOwnHandler);
+
+    quarvel::test::TempDir dir;
+    const std::string file = dir.Write("p.ini", quarvel::test::ToGbk(quarvel::test::IniText(
+        quarvel::test::CalibrationLines(1000, 500, 3000.0f, {"1", "0", "0", "0", "1", "0", "0", "0", "1"}))));
+    std::vector<int> widths(2, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 50; ++i) {
+                Quarvel q;  // each thread its own instance
+                if (q.ReadIniParam(file) && q.GetLoadReport().display.width == 1024) {
+                    ++widths[t];
+                }
+            }
+        });
+    }
+    for (std::thread& th : threads) {
+        th.join();
+    }
+    EXPECT_EQ(widths[0], 50);
+    EXPECT_EQ(widths[1], 50);
+    // Installing another handler hands back the one in place: the host's.
+    EXPECT_EQ(XSetErrorHandler(nullptr), &HostsOwnHandler);
+    quarvel::detail::SetDisplaySizeSource(previous);
+    unsetenv("DISPLAY");
 }
 
 }  // namespace
