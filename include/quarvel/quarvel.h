@@ -76,6 +76,37 @@ public:
     // coordinate INT_MIN.
     CvPoint CorrectPoint(const CvPoint& p) const;
 
+    // The same for OpenCV's point type.
+    cv::Point CorrectPoint(const cv::Point& p) const;
+
+    // The chain for a real-valued camera position (a detector's sub-pixel
+    // centroid): the offset from the source centre is formed in double and
+    // rounded to float where the integer chain converts its input, and the
+    // result is the projective step's unrounded quotients X / w and Y / w in
+    // double. For integer inputs, trunc(r + 0.5) of each coordinate is
+    // exactly CorrectPoint. A zero w gives infinities or NaN.
+    cv::Point2d CorrectPointSubpixel(const cv::Point2d& p) const;
+
+    // The camera-image position whose sub-pixel correction is `display`:
+    // the inverse matrix, then the barrel's radial equation solved for the
+    // radius (a quadratic). NaN where there is none (w <= 0 there, a
+    // singular matrix, non-finite input). CorrectPointSubpixel of the result
+    // gives `display` back within float rounding (about 1e-4 px).
+    cv::Point2d InvertPoint(const cv::Point2d& display) const;
+
+    // Many points at once. Integer points (CV_32SC2: std::vector<cv::Point>,
+    // an N x 1 or 1 x N cv::Mat) give CV_32SC2 results bit-identical to
+    // CorrectPoint, through the vectorised path; CV_32FC2 or CV_64FC2 points
+    // give CV_64FC2 CorrectPointSubpixel results. The result has the
+    // input's shape. Any other type or shape returns false and leaves
+    // `corrected` empty. `corrected` may be `points`.
+    bool CorrectPoints(cv::InputArray points, cv::OutputArray corrected) const;
+
+    // InvertPoint for many points: CV_32SC2, CV_32FC2 or CV_64FC2 in,
+    // CV_64FC2 out, in the input's shape; false (and `camera` empty) for any
+    // other type or shape.
+    bool InvertPoints(cv::InputArray display, cv::OutputArray camera) const;
+
     // Corrects n points at once: out[i] = CorrectPoint(in[i]), bit for bit,
     // computed several points at a time with vector arithmetic. `out` may
     // be `in` (in place); the arrays must not otherwise overlap.

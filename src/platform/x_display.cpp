@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include <xcb/randr.h>
@@ -11,6 +12,11 @@
 
 namespace quarvel::detail {
 namespace {
+
+// xcb_connect reads the X authority file through libXau, whose file-name
+// lookup writes a static buffer: two connects at once race. The library's
+// own queries take turns.
+std::mutex g_connectMutex;
 
 struct FreeReply {
     void operator()(void* reply) const noexcept { std::free(reply); }
@@ -132,6 +138,7 @@ XDisplayAnswer AskXServer(bool listOutputs) noexcept {
         return answer;
     }
     try {
+        const std::lock_guard<std::mutex> turn(g_connectMutex);
         const SigpipeGuard guard;
         const XcbConnection connection;
         if (connection.broken()) {
@@ -157,9 +164,14 @@ bool DisplayReachable() noexcept {
     if (name == nullptr || *name == '\0') {
         return false;
     }
-    const SigpipeGuard guard;
-    const XcbConnection connection;
-    return !connection.broken();
+    try {
+        const std::lock_guard<std::mutex> turn(g_connectMutex);
+        const SigpipeGuard guard;
+        const XcbConnection connection;
+        return !connection.broken();
+    } catch (...) {
+        return false;  // the mutex could not be taken
+    }
 }
 
 }  // namespace quarvel::detail

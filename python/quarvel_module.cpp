@@ -1,0 +1,280 @@
+// The Python module `quarvel`: the Quarvel class with snake-case names, on
+// numpy arrays. Batches run with the GIL released and read their input in
+// place when it already has the dtype and layout the chain takes.
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <string>
+
+#include <quarvel/quarvel.h>
+
+namespace py = pybind11;
+
+namespace {
+
+using IntArray = py::array_t<std::int32_t, py::array::c_style>;
+using DoubleArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
+
+void RequirePairs(const py::array& a, const char* what) {
+    if (a.ndim() != 2 || a.shape(1) != 2) {
+        throw py::value_error(std::string(what) + " must be an (N, 2) array");
+    }
+}
+
+// Integer points as C-contiguous int32, converting other integer dtypes
+// only after checking that every value fits.
+IntArray AsInt32Points(const py::array& a) {
+    if (py::isinstance<IntArray>(a) && (a.flags() & py::array::c_style) != 0) {
+        return py::reinterpret_borrow<IntArray>(a);
+    }
+    const auto wide = py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>::ensure(a);
+    if (!wide) {
+        throw py::type_error("points must be an integer or float array");
+    }
+    const std::int64_t* v = wide.data();
+    IntArray out({wide.shape(0), static_cast<py::ssize_t>(2)});
+    std::int32_t* o = out.mutable_data();
+    for (py::ssize_t i = 0; i < wide.size(); ++i) {
+        if (v[i] < std::numeric_limits<std::int32_t>::min() || v[i] > std::numeric_limits<std::int32_t>::max()) {
+            throw py::value_error("a coordinate is outside the 32-bit range");
+        }
+        o[i] = static_cast<std::int32_t>(v[i]);
+    }
+    return out;
+}
+
+bool IsIntegerArray(const py::array& a) {
+    const char kind = a.dtype().kind();
+    return kind == 'i' || kind == 'u' || kind == 'b';
+}
+
+bool IsFloatArray(const py::array& a) { return a.dtype().kind() == 'f'; }
+
+py::array CorrectPointsPy(const Quarvel& q, const py::array& points) {
+    RequirePairs(points, "points");
+    if (IsIntegerArray(points)) {
+        const IntArray in = AsInt32Points(points);
+        IntArray out({in.shape(0), static_cast<py::ssize_t>(2)});
+        const auto* src = reinterpret_cast<const CvPoint*>(in.data());
+        auto* dst = reinterpret_cast<CvPoint*>(out.mutable_data());
+        const auto n = static_cast<std::size_t>(in.shape(0));
+        {
+            py::gil_scoped_release unlocked;
+            q.CorrectPoints(src, dst, n);
+        }
+        return std::move(out);
+    }
+    if (!IsFloatArray(points)) {
+        throw py::type_error("points must be an integer or float array");
+    }
+    const DoubleArray in = DoubleArray::ensure(points);
+    DoubleArray out({in.shape(0), static_cast<py::ssize_t>(2)});
+    const double* src = in.data();
+    double* dst = out.mutable_data();
+    const py::ssize_t n = in.shape(0);
+    {
+        py::gil_scoped_release unlocked;
+        for (py::ssize_t i = 0; i < n; ++i) {
+            const cv::Point2d r = q.CorrectPointSubpixel(cv::Point2d(src[2 * i], src[2 * i + 1]));
+            dst[2 * i] = r.x;
+            dst[2 * i + 1] = r.y;
+        }
+    }
+    return std::move(out);
+}
+
+py::array InvertPointsPy(const Quarvel& q, const py::array& points) {
+    RequirePairs(points, "points");
+    if (!IsIntegerArray(points) && !IsFloatArray(points)) {
+        throw py::type_error("points must be an integer or float array");
+    }
+    const DoubleArray in = DoubleArray::ensure(points);
+    DoubleArray out({in.shape(0), static_cast<py::ssize_t>(2)});
+    const double* src = in.data();
+    double* dst = out.mutable_data();
+    const py::ssize_t n = in.shape(0);
+    {
+        py::gil_scoped_release unlocked;
+        for (py::ssize_t i = 0; i < n; ++i) {
+            const cv::Point2d r = q.InvertPoint(cv::Point2d(src[2 * i], src[2 * i + 1]));
+            dst[2 * i] = r.x;
+            dst[2 * i + 1] = r.y;
+        }
+    }
+    return std::move(out);
+}
+
+// A (H, W) uint8 array as a cv::Mat header over its memory (rows may be
+// strided; each row must be contiguous).
+cv::Mat GreyView(const py::array& image) {
+    if (image.ndim() != 2 || image.dtype().kind() != 'u' || image.itemsize() != 1) {
+        throw py::type_error("the image must be a 2-D uint8 array (H, W)");
+    }
+    if (image.strides(1) != 1 || image.strides(0) < image.shape(1)) {
+        throw py::value_error("the image's rows must be contiguous");
+    }
+    return cv::Mat(static_cast<int>(image.shape(0)), static_cast<int>(image.shape(1)), CV_8UC1,
+                   const_cast<void*>(image.data()), static_cast<std::size_t>(image.strides(0)));
+}
+
+py::array FromCanvas(const cv::Mat& canvas) {
+    py::array_t<std::uint8_t> out({static_cast<py::ssize_t>(canvas.rows), static_cast<py::ssize_t>(canvas.cols)});
+    for (int r = 0; r < canvas.rows; ++r) {
+        std::memcpy(out.mutable_data(r, 0), canvas.ptr(r), static_cast<std::size_t>(canvas.cols));
+    }
+    return std::move(out);
+}
+
+py::array RenderBarrelPy(const Quarvel& q, const py::array& image) {
+    const cv::Mat view = GreyView(image);
+    cv::Mat canvas;
+    {
+        py::gil_scoped_release unlocked;
+        canvas = q.RenderBarrel(view);
+    }
+    if (canvas.empty()) {
+        throw std::bad_alloc();
+    }
+    return FromCanvas(canvas);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(quarvel, m) {
+    m.doc() =
+        "Point correction for a display calibration: barrel undistortion about the camera image centre, "
+        "a fit to the display and a 3x3 projective matrix, loaded from one INI parameter file.";
+    m.attr("__version__") = QUARVEL_VERSION_STRING;
+
+    py::enum_<quarvel::DisplaySource>(m, "DisplaySource", "Where a display size came from.")
+        .value("HOST", quarvel::DisplaySource::Host)
+        .value("RANDR_OUTPUT", quarvel::DisplaySource::RandrOutput)
+        .value("X_SCREEN", quarvel::DisplaySource::XScreen)
+        .value("WAYLAND_OUTPUT", quarvel::DisplaySource::WaylandOutput)
+        .value("FALLBACK", quarvel::DisplaySource::Fallback);
+    py::enum_<quarvel::Encoding>(m, "Encoding", "How a parameter file's bytes were read.")
+        .value("GBK", quarvel::Encoding::Gbk)
+        .value("UTF8", quarvel::Encoding::Utf8)
+        .value("UTF16LE", quarvel::Encoding::Utf16LE)
+        .value("UTF16BE", quarvel::Encoding::Utf16BE);
+    py::enum_<quarvel::EntryStatus>(m, "EntryStatus")
+        .value("FOUND", quarvel::EntryStatus::Found)
+        .value("MISSING", quarvel::EntryStatus::Missing)
+        .value("NOT_A_NUMBER", quarvel::EntryStatus::NotANumber);
+    py::enum_<quarvel::SetupReport::Outcome>(m, "SetupOutcome")
+        .value("NOT_RUN", quarvel::SetupReport::Outcome::NotRun)
+        .value("UNCORRECTED", quarvel::SetupReport::Outcome::Uncorrected)
+        .value("STOPPED", quarvel::SetupReport::Outcome::Stopped)
+        .value("FITTED", quarvel::SetupReport::Outcome::Fitted);
+
+    py::class_<quarvel::DisplayInfo>(m, "DisplayInfo", "A display size and where it came from.")
+        .def_readonly("width", &quarvel::DisplayInfo::width)
+        .def_readonly("height", &quarvel::DisplayInfo::height)
+        .def_readonly("source", &quarvel::DisplayInfo::source)
+        .def_readonly("name", &quarvel::DisplayInfo::name)
+        .def_readonly("used", &quarvel::DisplayInfo::used)
+        .def("__repr__", [](const quarvel::DisplayInfo& d) {
+            return "DisplayInfo(" + std::to_string(d.width) + "x" + std::to_string(d.height) + ", " +
+                   quarvel::ToString(d.source) + (d.name.empty() ? "" : ", " + d.name) + ")";
+        });
+    py::class_<quarvel::NearMiss>(m, "NearMiss", "A name in the file that almost spells an expected one.")
+        .def_readonly("section", &quarvel::NearMiss::section)
+        .def_readonly("key", &quarvel::NearMiss::key)
+        .def_readonly("differs", &quarvel::NearMiss::differs);
+    py::class_<quarvel::EntryReport>(m, "EntryReport", "One of the 21 entries as a load found it.")
+        .def_readonly("section", &quarvel::EntryReport::section)
+        .def_readonly("key", &quarvel::EntryReport::key)
+        .def_readonly("integer", &quarvel::EntryReport::integer)
+        .def_readonly("used_by_correction", &quarvel::EntryReport::usedByCorrection)
+        .def_readonly("status", &quarvel::EntryReport::status)
+        .def_readonly("value", &quarvel::EntryReport::value)
+        .def_readonly("text", &quarvel::EntryReport::text)
+        .def_readonly("near_misses", &quarvel::EntryReport::nearMisses);
+    py::class_<quarvel::UnknownKey>(m, "UnknownKey")
+        .def_readonly("section", &quarvel::UnknownKey::section)
+        .def_readonly("key", &quarvel::UnknownKey::key);
+    py::class_<quarvel::SetupReport>(m, "SetupReport", "The output geometry a load derived.")
+        .def_readonly("outcome", &quarvel::SetupReport::outcome)
+        .def_readonly("corner_factor", &quarvel::SetupReport::cornerFactor)
+        .def_readonly("scale", &quarvel::SetupReport::scale)
+        .def_readonly("out_width", &quarvel::SetupReport::outWidth)
+        .def_readonly("out_height", &quarvel::SetupReport::outHeight)
+        .def_readonly("out_center_x", &quarvel::SetupReport::outCenterX)
+        .def_readonly("out_center_y", &quarvel::SetupReport::outCenterY);
+    py::class_<quarvel::LoadReport>(m, "LoadReport", "What the last read_ini_param found.")
+        .def_readonly("loaded", &quarvel::LoadReport::loaded)
+        .def_readonly("path", &quarvel::LoadReport::path)
+        .def_readonly("encoding", &quarvel::LoadReport::encoding)
+        .def_readonly("entries", &quarvel::LoadReport::entries)
+        .def_readonly("unknown_keys", &quarvel::LoadReport::unknownKeys)
+        .def_readonly("display_queried", &quarvel::LoadReport::displayQueried)
+        .def_readonly("display", &quarvel::LoadReport::display)
+        .def_readonly("setup", &quarvel::LoadReport::setup)
+        .def_readonly("calibrated_width", &quarvel::LoadReport::calibratedWidth)
+        .def_readonly("calibrated_height", &quarvel::LoadReport::calibratedHeight);
+
+    py::class_<Quarvel>(m, "Quarvel", "A loaded calibration: corrects camera points to display pixels.")
+        .def(py::init([](const std::optional<std::string>& path) {
+                 Quarvel q;
+                 if (path && !q.ReadIniParam(*path)) {
+                     throw py::value_error("cannot read parameter file '" + *path + "'");
+                 }
+                 return q;
+             }),
+             py::arg("path") = py::none(),
+             "Quarvel(path=None): an empty calibration, or one loaded from `path` (ValueError when the file "
+             "cannot be read).")
+        .def("__copy__", [](const Quarvel& q) { return Quarvel(q); })
+        .def("read_ini_param", py::overload_cast<const std::string&>(&Quarvel::ReadIniParam), py::arg("path"),
+             "Loads the parameter file; False only when it cannot be read.")
+        .def("set_display_size", &Quarvel::SetDisplaySize, py::arg("width"), py::arg("height"),
+             "Fixes the display size later loads fit to; (0, 0) returns to asking the platform.")
+        .def("load_report", &Quarvel::GetLoadReport, "What the last load found (a LoadReport).")
+        .def_static("list_displays", &Quarvel::ListDisplays, "The displays a load could fit to.")
+        .def(
+            "correct_point",
+            [](const Quarvel& q, std::pair<int, int> p) {
+                const cv::Point r = q.CorrectPoint(cv::Point(p.first, p.second));
+                return std::make_pair(r.x, r.y);
+            },
+            py::arg("point"), "(x, y) camera pixel -> (X, Y) display pixel, integers.")
+        .def(
+            "correct_point_subpixel",
+            [](const Quarvel& q, std::pair<double, double> p) {
+                const cv::Point2d r = q.CorrectPointSubpixel(cv::Point2d(p.first, p.second));
+                return std::make_pair(r.x, r.y);
+            },
+            py::arg("point"), "(x, y) real camera position -> the unrounded (X, Y).")
+        .def("correct_points", &CorrectPointsPy, py::arg("points"),
+             "An (N, 2) array: integer dtypes give int32 results bit-identical to correct_point; float dtypes "
+             "give float64 sub-pixel results.")
+        .def(
+            "invert_point",
+            [](const Quarvel& q, std::pair<double, double> p) {
+                const cv::Point2d r = q.InvertPoint(cv::Point2d(p.first, p.second));
+                return std::make_pair(r.x, r.y);
+            },
+            py::arg("point"), "Display position -> the camera position that corrects to it (NaN where none).")
+        .def("invert_points", &InvertPointsPy, py::arg("points"), "invert_point over an (N, 2) array; float64.")
+        .def("render_barrel", &RenderBarrelPy, py::arg("image"),
+             "Paints a (H, W) uint8 image through the calibration: a (1050, 1680) uint8 canvas.")
+        .def(
+            "test_barrel_correct",
+            [](Quarvel& q, const py::array& image) { q.TestBarrelCorrect(GreyView(image)); }, py::arg("image"),
+            "Paints, keeps and (when a display is reachable) shows the canvas in the window 'barrel'.")
+        .def(
+            "get_barrel_image", [](const Quarvel& q) -> py::object {
+                const cv::Mat canvas = q.GetBarrelImage();
+                if (canvas.empty()) {
+                    return py::none();
+                }
+                return FromCanvas(canvas);
+            },
+            "The last canvas test_barrel_correct kept, or None.");
+}

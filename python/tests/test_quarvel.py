@@ -1,0 +1,80 @@
+"""The Python module against the C++ library it binds."""
+import os
+
+import numpy as np
+import pytest
+
+import quarvel
+
+EXAMPLES = os.environ.get("QUARVEL_EXAMPLES", os.path.join(os.path.dirname(__file__), "..", "..", "examples"))
+PARAMS = os.path.join(EXAMPLES, "calibration.ini")
+
+
+@pytest.fixture
+def q():
+    c = quarvel.Quarvel()
+    c.set_display_size(1680, 1050)
+    assert c.read_ini_param(PARAMS)
+    return c
+
+
+def test_loading_and_the_report(q):
+    report = q.load_report()
+    assert report.loaded
+    assert report.encoding == quarvel.Encoding.GBK
+    assert len(report.entries) == 21
+    assert report.entries[2].key == "焦点Z值" and report.entries[2].value == 1800.0
+    assert report.display.source == quarvel.DisplaySource.HOST
+    assert quarvel.Quarvel(PARAMS).correct_point((1279, 719)) == (1502, 854)  # the tool's answer headless
+    with pytest.raises(ValueError):
+        quarvel.Quarvel("/nonexistent.ini")
+    assert not quarvel.Quarvel().read_ini_param("/nonexistent.ini")
+
+
+def test_integer_batches_are_bit_identical_and_keep_their_dtype_rule(q):
+    rng = np.random.default_rng(7)
+    points = rng.integers(-200, 1500, size=(2_000_000, 2))  # int64 in
+    out = q.correct_points(points)
+    assert out.dtype == np.int32 and out.shape == points.shape
+    for i in rng.integers(0, len(points), size=200):
+        assert tuple(out[i]) == q.correct_point(tuple(int(v) for v in points[i]))
+    as32 = q.correct_points(points[:1000].astype(np.int32))
+    assert np.array_equal(as32, out[:1000])
+    with pytest.raises(ValueError):
+        q.correct_points(np.array([[2**40, 0]]))  # does not fit 32 bits
+
+
+def test_float_batches_are_subpixel(q):
+    points = np.array([[10.25, 5.75], [639.5, 359.5]], dtype=np.float32)
+    out = q.correct_points(points)
+    assert out.dtype == np.float64
+    assert tuple(out[1]) == q.correct_point_subpixel((639.5, 359.5))
+    # Rounded, integer positions give the integer chain.
+    grid = np.array([[x, y] for x in range(0, 1280, 97) for y in range(0, 720, 89)])
+    rounded = np.trunc(q.correct_points(grid.astype(np.float64)) + 0.5).astype(np.int32)
+    assert np.array_equal(rounded, q.correct_points(grid))
+    back = q.invert_points(out)
+    assert np.allclose(back, points, atol=1e-2)
+    with pytest.raises(ValueError):
+        q.correct_points(np.zeros((3, 3)))
+    with pytest.raises(TypeError):
+        q.correct_points(np.array([["a", "b"]]))
+
+
+def test_render_barrel_shape_and_the_kept_canvas(q):
+    image = (np.arange(720 * 1280) % 251).astype(np.uint8).reshape(720, 1280)
+    canvas = q.render_barrel(image)
+    assert canvas.shape == (1050, 1680) and canvas.dtype == np.uint8
+    assert q.get_barrel_image() is None
+    q.test_barrel_correct(image)
+    assert np.array_equal(q.get_barrel_image(), canvas)
+    # A strided view is read in place (every other row).
+    tall = np.repeat(image, 2, axis=0)
+    assert np.array_equal(q.render_barrel(tall[::2]), canvas)
+    with pytest.raises(TypeError):
+        q.render_barrel(image.astype(np.float32))
+
+
+def test_displays_are_listed():
+    displays = quarvel.Quarvel.list_displays()
+    assert len(displays) >= 1 and sum(d.used for d in displays) == 1
