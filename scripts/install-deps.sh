@@ -11,6 +11,9 @@ packages=(
   libx11-dev                                    # tests: a host's own Xlib error handler
   libgtest-dev                                  # unit tests
   libbenchmark-dev                              # benchmarks
+  pybind11-dev python3-dev python3-pybind11     # the Python module
+  python3-numpy python3-pytest                  # the Python module's tests
+  help2man                                      # the man page
   xvfb xauth x11-utils x11-xserver-utils        # tests against a real X server
   weston                                        # tests against a headless Wayland compositor
   gcovr                                         # coverage summary

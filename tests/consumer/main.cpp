@@ -3,7 +3,9 @@
 // 1680 x 1050) and prints the corrected point.
 #include <quarvel/quarvel.h>
 
+#include <cmath>
 #include <cstdio>
+#include <vector>
 #include <fstream>
 #include <string>
 
@@ -24,5 +26,16 @@ int main(int argc, char** argv) {
     const CvPoint p = q.CorrectPoint(cvPoint(10, 5));
     std::printf("%d %d\n", p.x, p.y);
     std::printf("version %s\n", QUARVEL_VERSION_STRING);
-    return p.x == 14 && p.y == 8 ? 0 : 1;
+
+    // The OpenCV-native members, through the installed library.
+    const std::vector<cv::Point> points = {cv::Point(10, 5), cv::Point(0, 0)};
+    std::vector<cv::Point> corrected;
+    const bool batch = q.ReadIniParam(path) && q.CorrectPoints(points, corrected) && corrected.size() == 2 &&
+                       corrected[0] == q.CorrectPoint(cv::Point(10, 5));
+    const cv::Point2d sub = q.CorrectPointSubpixel(cv::Point2d(10, 5));
+    const cv::Point2d back = q.InvertPoint(sub);
+    const bool inverse = std::abs(back.x - 10) < 1e-3 && std::abs(back.y - 5) < 1e-3;
+    const bool render = q.RenderBarrel(cv::Mat(48, 64, CV_8UC1, cv::Scalar(200))).size() == cv::Size(1680, 1050);
+    std::printf("cv api %s\n", batch && inverse && render ? "ok" : "FAILED");
+    return p.x == 14 && p.y == 8 && batch && inverse && render ? 0 : 1;
 }

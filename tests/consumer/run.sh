@@ -10,7 +10,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 cmake --install "$build_dir" --prefix "$work/prefix" >/dev/null
-unset DISPLAY
+unset DISPLAY WAYLAND_DISPLAY
 
 cmake -S "$source_dir" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
 cmake --build "$work/cmake-build" >/dev/null
@@ -34,4 +34,14 @@ tool="$work/prefix/bin/quarvel"
 if [[ -x $tool ]]; then
   expected=$("$tool" correct "$examples_dir/calibration.ini" 640,360 0,0)
   [[ $out == "640 360 -> $(sed -n 1p <<<"$expected")"$'\n'"0 0 -> $(sed -n 2p <<<"$expected")" ]]
+fi
+
+# The man page, and the Python module for Debian's interpreter.
+[[ -f "$work/prefix/share/man/man1/quarvel.1" ]] || { echo "quarvel.1 not installed"; exit 1; }
+module=$(find "$work/prefix" -name 'quarvel*.so' -path '*packages*' | head -n 1)
+if [[ -n $module ]]; then
+  out=$(cd / && PYTHONPATH=$(dirname "$module") /usr/bin/python3 -c \
+    "import quarvel, numpy; q = quarvel.Quarvel('$examples_dir/calibration.ini'); print(q.correct_points(numpy.array([[640, 360]]))[0].tolist())")
+  echo "installed python module: $out"
+  [[ $out == "[$(sed -n 1p <<<"$expected" | tr ' ' ',' | sed 's/,/, /')]" ]]
 fi
