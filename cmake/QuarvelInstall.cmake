@@ -9,6 +9,7 @@ install(TARGETS quarvel
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES
   ${PROJECT_SOURCE_DIR}/include/quarvel/quarvel.h
+  ${PROJECT_SOURCE_DIR}/include/quarvel/calibration.h
   ${PROJECT_SOURCE_DIR}/include/quarvel/export.h
   ${PROJECT_SOURCE_DIR}/include/quarvel/load_report.h
   ${PROJECT_BINARY_DIR}/include/quarvel/version.h

@@ -25,6 +25,7 @@ struct FPoint {
 };
 
 namespace quarvel {
+struct CalibrationParams;
 namespace detail {
 class CTabrel;
 struct RadialSetup;
@@ -51,6 +52,13 @@ public:
     // values; GetLoadReport says which they were.
     bool ReadIniParam(const char* path);
     bool ReadIniParam(const std::string& path);
+
+    // Loads parameter values without a file (a fit's result, say): every
+    // value as if a file held all 21 entries, then the set-up, exactly as
+    // ReadIniParam would. The display is SetDisplaySize's or the
+    // platform's, not params.displayWidth/Height. The load report has no
+    // entries (there is no file) but says the display and the set-up.
+    void LoadParams(const quarvel::CalibrationParams& params);
 
     // Fixes the display size every later set-up of this instance fits the
     // corrected image to, instead of asking the platform. Any non-positive

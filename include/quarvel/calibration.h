@@ -1,0 +1,101 @@
+#ifndef QUARVEL_CALIBRATION_H
+#define QUARVEL_CALIBRATION_H
+
+// Making a calibration: fit the focal value and the projective matrix from
+// measured point pairs, and write the parameter file a load reads.
+//
+//   std::vector<quarvel::PointPair> pairs = ...;   // camera centroid -> target shown
+//   quarvel::FitOptions options;
+//   options.imageWidth = 1280; options.imageHeight = 720;
+//   options.displayWidth = 1920; options.displayHeight = 1080;
+//   const quarvel::FitResult fit = quarvel::FitCalibration(pairs, options);
+//   if (fit.ok) quarvel::WriteParameterFile("calibration.ini", fit.params);
+//
+// The model is the correction chain itself: the barrel (one focal value),
+// the fit to a display of the given size and the 3x3 matrix. Every fitted
+// position and residual is computed through Quarvel's own chain with the
+// parameters exactly as the file stores them, so a host that loads the
+// written file on that display computes exactly the fitted positions.
+
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include <quarvel/export.h>
+
+namespace quarvel {
+
+// One measurement: where the camera saw a target (sub-pixel) and the
+// display pixel where the target was shown.
+struct PointPair {
+    cv::Point2d camera;
+    cv::Point2d display;
+};
+
+// Every value of a parameter file, plus the display size it was made for.
+struct CalibrationParams {
+    int imageWidth = 0;
+    int imageHeight = 0;
+    float focalZ = 0.0f;  // 0: no barrel correction
+    cv::Matx33f matrix = cv::Matx33f::eye();
+    // The entries the public correction does not use; neutral by default.
+    float mapTop = 0.0f;
+    float mapBottom = 0.0f;
+    float keyStoneOriginX = 0.0f;
+    float keyStoneOriginY = 0.0f;
+    float planeNormal[3] = {0.0f, 0.0f, 1.0f};
+    float rotateAngle = 0.0f;
+    float shearX = 0.0f;
+    // The display the fit is valid on (0 x 0: not recorded).
+    int displayWidth = 0;
+    int displayHeight = 0;
+};
+
+struct FitOptions {
+    int imageWidth = 0;     // camera image size (required)
+    int imageHeight = 0;
+    int displayWidth = 0;   // the display the calibration is for (required)
+    int displayHeight = 0;
+    bool barrel = true;     // false: fit the matrix alone (focal value 0)
+    // A pair whose residual exceeds this many pixels, and four times the
+    // robust spread of all residuals, is rejected as a gross outlier.
+    double outlierPixels = 3.0;
+};
+
+struct PairFit {
+    cv::Point2d fitted;            // the camera point through the fitted chain
+    double residual = 0.0;         // |fitted - display|, pixels
+    double leaveOneOut = 0.0;      // the same with the fit redone without this pair (NaN: too few pairs)
+    bool inlier = false;           // false: rejected as an outlier
+};
+
+struct FitResult {
+    bool ok = false;      // a trustworthy fit
+    std::string reason;   // why not, when !ok
+    CalibrationParams params;
+    std::vector<PairFit> pairs;  // one per input pair, in order
+    double rms = 0.0;            // over the inliers
+    double max = 0.0;
+    double leaveOneOutRms = 0.0;
+    int used = 0;                // inliers
+};
+
+// Fits the focal value (unless options.barrel is false, or no barrel fits
+// better) and the matrix (normalised so that a22 = 1) for the image and
+// display sizes given, rejecting gross outliers. Not trustworthy (ok false,
+// with a reason): fewer than 4 usable pairs, targets or camera points all
+// on one line, a matrix with w <= 0 somewhere over the image, a fit that
+// folds the picture, non-finite input. Never throws.
+QUARVEL_EXPORT FitResult FitCalibration(const std::vector<PointPair>& pairs, const FitOptions& options);
+
+// Writes a complete parameter file for `params`: GBK (what existing hosts
+// read) or UTF-8, the 21 entries, and the display size in the tool's own
+// section [quarvel]. The file is written whole or not at all (a temporary
+// beside it is renamed). False, with `error` set when given, on failure.
+QUARVEL_EXPORT bool WriteParameterFile(const std::string& path, const CalibrationParams& params, bool utf8 = false,
+                                       std::string* error = nullptr);
+
+}  // namespace quarvel
+
+#endif

@@ -1,0 +1,22 @@
+#ifndef QUARVEL_SRC_CALIBRATION_TRUST_H
+#define QUARVEL_SRC_CALIBRATION_TRUST_H
+
+#include <string>
+#include <vector>
+
+#include "calibration/chain_model.h"
+
+namespace quarvel::detail {
+
+// True when the points span a plane: not all on one line (nor one point).
+bool SpansAPlane(const std::vector<cv::Point2d>& points, const std::vector<bool>& use);
+
+// Why `params` cannot be trusted over the whole camera image, or an empty
+// string: the matrix's w not positive somewhere over the image, or the
+// picture folded (neighbouring image points changing their orientation on
+// the display), or the barrel set-up not fitting.
+std::string Untrustworthy(ChainModel& model, const CalibrationParams& params);
+
+}  // namespace quarvel::detail
+
+#endif
