@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include <quarvel/calibration.h>
 #include <quarvel/quarvel.h>
 
 namespace py = pybind11;
@@ -144,6 +145,60 @@ py::array RenderBarrelPy(const Quarvel& q, const py::array& image) {
     return FromCanvas(canvas);
 }
 
+py::object FitCalibrationPy(const py::array& pairs, std::pair<int, int> image, std::pair<int, int> display,
+                            bool barrel, double outlierPixels) {
+    if (pairs.ndim() != 2 || pairs.shape(1) != 4) {
+        throw py::value_error("pairs must be an (N, 4) array of x, y, X, Y");
+    }
+    const DoubleArray in = DoubleArray::ensure(pairs);
+    if (!in) {
+        throw py::type_error("pairs must be numeric");
+    }
+    std::vector<quarvel::PointPair> list;
+    for (py::ssize_t i = 0; i < in.shape(0); ++i) {
+        const double* row = in.data() + 4 * i;
+        list.push_back({cv::Point2d(row[0], row[1]), cv::Point2d(row[2], row[3])});
+    }
+    quarvel::FitOptions options;
+    options.imageWidth = image.first;
+    options.imageHeight = image.second;
+    options.displayWidth = display.first;
+    options.displayHeight = display.second;
+    options.barrel = barrel;
+    options.outlierPixels = outlierPixels;
+    quarvel::FitResult fit;
+    {
+        py::gil_scoped_release unlocked;
+        fit = quarvel::FitCalibration(list, options);
+    }
+    const auto n = static_cast<py::ssize_t>(fit.pairs.size());
+    py::array_t<double> fitted({n, static_cast<py::ssize_t>(2)});
+    py::array_t<double> residuals(n);
+    py::array_t<double> leaveOneOut(n);
+    py::array_t<bool> inliers(n);
+    for (py::ssize_t i = 0; i < n; ++i) {
+        const quarvel::PairFit& p = fit.pairs[static_cast<std::size_t>(i)];
+        fitted.mutable_at(i, 0) = p.fitted.x;
+        fitted.mutable_at(i, 1) = p.fitted.y;
+        residuals.mutable_at(i) = p.residual;
+        leaveOneOut.mutable_at(i) = p.leaveOneOut;
+        inliers.mutable_at(i) = p.inlier;
+    }
+    py::object result = py::module_::import("types").attr("SimpleNamespace")();
+    result.attr("ok") = fit.ok;
+    result.attr("reason") = fit.reason;
+    result.attr("params") = fit.params;
+    result.attr("fitted") = fitted;
+    result.attr("residuals") = residuals;
+    result.attr("leave_one_out") = leaveOneOut;
+    result.attr("inliers") = inliers;
+    result.attr("rms") = fit.rms;
+    result.attr("max") = fit.max;
+    result.attr("leave_one_out_rms") = fit.leaveOneOutRms;
+    result.attr("used") = fit.used;
+    return result;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(quarvel, m) {
@@ -219,6 +274,67 @@ PYBIND11_MODULE(quarvel, m) {
         .def_readonly("calibrated_width", &quarvel::LoadReport::calibratedWidth)
         .def_readonly("calibrated_height", &quarvel::LoadReport::calibratedHeight);
 
+    py::class_<quarvel::CalibrationParams>(m, "CalibrationParams", "Every value of a parameter file.")
+        .def(py::init<>())
+        .def_readwrite("image_width", &quarvel::CalibrationParams::imageWidth)
+        .def_readwrite("image_height", &quarvel::CalibrationParams::imageHeight)
+        .def_readwrite("focal_z", &quarvel::CalibrationParams::focalZ)
+        .def_property(
+            "matrix",
+            [](const quarvel::CalibrationParams& p) {
+                py::array_t<float> m({3, 3});
+                for (int i = 0; i < 3; ++i) {
+                    for (int j = 0; j < 3; ++j) {
+                        m.mutable_at(i, j) = p.matrix(i, j);
+                    }
+                }
+                return m;
+            },
+            [](quarvel::CalibrationParams& p, const py::array_t<float, py::array::c_style | py::array::forcecast>& m) {
+                if (m.ndim() != 2 || m.shape(0) != 3 || m.shape(1) != 3) {
+                    throw py::value_error("the matrix must be 3 x 3");
+                }
+                for (int i = 0; i < 3; ++i) {
+                    for (int j = 0; j < 3; ++j) {
+                        p.matrix(i, j) = m.at(i, j);
+                    }
+                }
+            })
+        .def_readwrite("map_top", &quarvel::CalibrationParams::mapTop)
+        .def_readwrite("map_bottom", &quarvel::CalibrationParams::mapBottom)
+        .def_readwrite("key_stone_origin_x", &quarvel::CalibrationParams::keyStoneOriginX)
+        .def_readwrite("key_stone_origin_y", &quarvel::CalibrationParams::keyStoneOriginY)
+        .def_property(
+            "plane_normal",
+            [](const quarvel::CalibrationParams& p) {
+                return std::make_tuple(p.planeNormal[0], p.planeNormal[1], p.planeNormal[2]);
+            },
+            [](quarvel::CalibrationParams& p, std::tuple<float, float, float> n) {
+                p.planeNormal[0] = std::get<0>(n);
+                p.planeNormal[1] = std::get<1>(n);
+                p.planeNormal[2] = std::get<2>(n);
+            })
+        .def_readwrite("rotate_angle", &quarvel::CalibrationParams::rotateAngle)
+        .def_readwrite("shear_x", &quarvel::CalibrationParams::shearX)
+        .def_readwrite("display_width", &quarvel::CalibrationParams::displayWidth)
+        .def_readwrite("display_height", &quarvel::CalibrationParams::displayHeight);
+
+    m.def("fit_calibration", &FitCalibrationPy, py::arg("pairs"), py::arg("image"), py::arg("display"),
+          py::arg("barrel") = true, py::arg("outlier_pixels") = 3.0,
+          "Fits focal value and matrix to an (N, 4) array of camera x, y and display X, Y for image=(w, h) on "
+          "display=(w, h). Returns ok, reason, params, fitted (N, 2), residuals, leave_one_out, inliers, rms, max, "
+          "leave_one_out_rms, used.");
+    m.def(
+        "write_parameter_file",
+        [](const std::string& path, const quarvel::CalibrationParams& params, bool utf8) {
+            std::string error;
+            if (!quarvel::WriteParameterFile(path, params, utf8, &error)) {
+                throw py::value_error(error);
+            }
+        },
+        py::arg("path"), py::arg("params"), py::arg("utf8") = false,
+        "Writes a complete parameter file (GBK, or UTF-8); ValueError when it cannot.");
+
     py::class_<Quarvel>(m, "Quarvel", "A loaded calibration: corrects camera points to display pixels.")
         .def(py::init([](const std::optional<std::string>& path) {
                  Quarvel q;
@@ -235,6 +351,8 @@ PYBIND11_MODULE(quarvel, m) {
              "Loads the parameter file; False only when it cannot be read.")
         .def("set_display_size", &Quarvel::SetDisplaySize, py::arg("width"), py::arg("height"),
              "Fixes the display size later loads fit to; (0, 0) returns to asking the platform.")
+        .def("load_params", &Quarvel::LoadParams, py::arg("params"),
+             "Loads parameter values without a file, then sets up as a load would.")
         .def("load_report", &Quarvel::GetLoadReport, "What the last load found (a LoadReport).")
         .def_static("list_displays", &Quarvel::ListDisplays, "The displays a load could fit to.")
         .def(

@@ -79,6 +79,7 @@ int RunCorrect(const Args& args);
 int RunPreview(const Args& args);
 int RunCheck(const Args& args);
 int RunDisplays(const Args& args);
+int RunCalibrate(const Args& args);
 
 }  // namespace quarvel::cli
 

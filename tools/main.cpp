@@ -19,6 +19,9 @@ constexpr const char* kMainHelp =
     "  preview PARAMS IMAGE [-o OUT]       paint an image through the calibration into a PNG\n"
     "  check PARAMS                        report on a parameter file and what a load finds\n"
     "  displays                            list the displays a load could fit to\n"
+    "  calibrate PAIRS --image WxH -o OUT  fit a calibration to measured point pairs\n"
+    "  calibrate --targets CxR --image WxH -o OUT\n"
+    "                                      show targets, read the camera's positions, fit\n"
     "\n"
     "options:\n"
     "  --display WxH|NAME  (every command that loads) fit to this size or output\n"
@@ -49,6 +52,9 @@ int Dispatch(std::string_view command, const quarvel::cli::Args& args) {
     }
     if (command == "displays") {
         return RunDisplays(args);
+    }
+    if (command == "calibrate") {
+        return RunCalibrate(args);
     }
     return UsageError("", "unknown command '" + std::string(command) + "'");
 }

@@ -78,3 +78,27 @@ def test_render_barrel_shape_and_the_kept_canvas(q):
 def test_displays_are_listed():
     displays = quarvel.Quarvel.list_displays()
     assert len(displays) >= 1 and sum(d.used for d in displays) == 1
+
+
+def test_fit_and_write(tmp_path):
+    truth = quarvel.Quarvel()
+    truth.set_display_size(1920, 1080)
+    params = quarvel.CalibrationParams()
+    params.image_width, params.image_height = 1280, 720
+    params.focal_z = 2000.0
+    params.matrix = np.array([[1.2, 0.02, 30], [-0.01, 1.2, 20], [2e-5, 3e-5, 1]])
+    truth.load_params(params)
+    targets = np.array([[x, y] for y in np.linspace(135, 945, 4) for x in np.linspace(240, 1680, 5)])
+    cameras = truth.invert_points(targets)
+    fit = quarvel.fit_calibration(np.hstack([cameras, targets]), image=(1280, 720), display=(1920, 1080))
+    assert fit.ok, fit.reason
+    assert fit.used == 20 and fit.rms < 0.01 and fit.inliers.all()
+    path = tmp_path / "fit.ini"
+    quarvel.write_parameter_file(str(path), fit.params, utf8=True)
+    loaded = quarvel.Quarvel()
+    loaded.set_display_size(1920, 1080)
+    assert loaded.read_ini_param(str(path))
+    assert np.array_equal(loaded.correct_points(cameras), fit.fitted)
+    with pytest.raises(ValueError):
+        quarvel.write_parameter_file("/nonexistent/dir/x.ini", fit.params)
+    assert not quarvel.fit_calibration(np.hstack([cameras, targets])[:3], (1280, 720), (1920, 1080)).ok
