@@ -1,5 +1,6 @@
 #include "params/load_report_builder.h"
 
+#include <algorithm>
 #include <set>
 #include <utility>
 
@@ -27,6 +28,29 @@ Encoding PublicEncoding(TextEncoding e) {
 }
 
 using Name = std::pair<std::string, std::string>;  // UTF-8 (section, key)
+
+// The 21 expected names in UTF-8, converted once.
+const std::vector<Name>& ExpectedNames() {
+    static const std::vector<Name> names = [] {
+        std::vector<Name> list;
+        for (const ParamEntry& e : ParamTable()) {
+            list.emplace_back(Utf8(e.section), Utf8(e.key));
+        }
+        return list;
+    }();
+    return names;
+}
+
+// A file's name in UTF-8: an expected one without converting it again.
+Name FileName(const std::pair<std::string, std::string>& raw) {
+    const auto& table = ParamTable();
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        if (raw.first == table[i].section && raw.second == table[i].key) {
+            return ExpectedNames()[i];
+        }
+    }
+    return Name(Utf8(raw.first), Utf8(raw.second));
+}
 
 // The file's names that almost spell the expected one.
 std::vector<NearMiss> NearMisses(const Name& expected, const std::vector<Name>& fileNames, std::set<Name>& claimed) {
@@ -75,14 +99,15 @@ LoadReport BuildLoadReport(const CTabrel& reader, const std::string& path, const
 
     std::vector<Name> fileNames;
     for (const auto& raw : reader.Names()) {
-        fileNames.emplace_back(Utf8(raw.first), Utf8(raw.second));
+        fileNames.push_back(FileName(raw));
     }
 
     std::set<Name> claimed;  // UTF-8 names accounted for
-    for (const ParamEntry& e : ParamTable()) {
+    for (std::size_t index = 0; index < kParamCount; ++index) {
+        const ParamEntry& e = ParamTable()[index];
         EntryReport entry;
-        entry.section = Utf8(e.section);
-        entry.key = Utf8(e.key);
+        entry.section = ExpectedNames()[index].first;
+        entry.key = ExpectedNames()[index].second;
         entry.integer = e.type == ParamType::Int;
         entry.usedByCorrection = UsedByCorrection(e.target);
         const std::string* text = reader.Find(e.section, e.key);
@@ -91,7 +116,8 @@ LoadReport BuildLoadReport(const CTabrel& reader, const std::string& path, const
             entry.nearMisses = NearMisses({entry.section, entry.key}, fileNames, claimed);
         } else {
             claimed.emplace(entry.section, entry.key);
-            entry.text = Utf8(*text);
+            const bool ascii = std::all_of(text->begin(), text->end(), [](char c) { return (c & 0x80) == 0; });
+            entry.text = ascii ? *text : Utf8(*text);
             if (entry.integer) {
                 const std::optional<int> v = ParseInt32(*text);
                 entry.status = v ? EntryStatus::Found : EntryStatus::NotANumber;
