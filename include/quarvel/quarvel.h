@@ -29,6 +29,22 @@ struct CalibrationParams;
 namespace detail {
 class CTabrel;
 struct RadialSetup;
+class PaintCache;
+
+// The instance's preview cache (what painting needs for the loaded
+// calibration and a source size). A copy starts empty: the cache follows
+// the calibration, and a copy may be loaded differently.
+class PaintCacheHandle {
+public:
+    PaintCacheHandle() noexcept;
+    PaintCacheHandle(const PaintCacheHandle&) noexcept;
+    PaintCacheHandle& operator=(const PaintCacheHandle&) noexcept;
+    ~PaintCacheHandle();
+    PaintCache* get() const noexcept { return cache_.get(); }
+
+private:
+    std::unique_ptr<PaintCache> cache_;
+};
 }  // namespace detail
 }  // namespace quarvel
 
@@ -135,7 +151,21 @@ public:
     // The canvas TestBarrelCorrect would paint for `source`, without keeping
     // or showing it: 1050 rows x 1680 columns, CV_8UC1. Empty only when the
     // canvas cannot be allocated.
+    //
+    // The first call for a source size runs the chain over every source
+    // pixel and keeps, for each canvas pixel, which source pixel wins
+    // (7.1 MB); later calls with the same calibration and source layout
+    // only gather. ReadIniParam, LoadParams, SetDisplaySize, copy and
+    // assignment drop it. Safe to call from several threads at once while
+    // no thread changes the instance (the cache has its own lock).
     cv::Mat RenderBarrel(const cv::Mat& source) const;
+
+    // A hole-free picture of the same calibration: each canvas pixel takes
+    // its value from where the inverse chain (InvertPoint) lands in the
+    // source, sampled bilinearly (cv::remap); pixels whose inverse falls
+    // outside the source are 0. The map is cached like RenderBarrel's (the
+    // instance keeps one of the two at a time).
+    cv::Mat RenderBarrelFilled(const cv::Mat& source) const;
 
     // A copy of the last preview canvas (1050 rows x 1680 columns, CV_8UC1),
     // or an empty matrix before the first preview.
@@ -199,6 +229,7 @@ private:
     int hostDisplayWidth = 0;
     int hostDisplayHeight = 0;
     std::shared_ptr<const quarvel::LoadReport> loadReport;
+    quarvel::detail::PaintCacheHandle paintCache;
 };
 
 #endif

@@ -5,6 +5,7 @@
 
 #include "correction/numeric.h"
 #include "correction/radial_setup.h"
+#include "preview/paint_cache.h"
 
 using quarvel::detail::ToFloat;
 
@@ -19,6 +20,11 @@ quarvel::detail::RadialSetup Quarvel::SetUpBarrel() {
 }
 
 void Quarvel::StoreRadialSetup(const quarvel::detail::RadialSetup& setup) {
+    // Every load ends here: a preview cached for the earlier calibration
+    // is dropped.
+    if (paintCache.get() != nullptr) {
+        paintCache.get()->Clear();
+    }
     centerX = setup.centerX;
     centerY = setup.centerY;
     using Outcome = quarvel::detail::RadialSetup::Outcome;

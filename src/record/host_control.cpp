@@ -6,11 +6,15 @@
 
 #include "platform/display_size.h"
 #include "platform/tabrel.h"
+#include "preview/paint_cache.h"
 
 void Quarvel::SetDisplaySize(int width, int height) {
     const bool fixed = width > 0 && height > 0;
     hostDisplayWidth = fixed ? width : 0;
     hostDisplayHeight = fixed ? height : 0;
+    if (paintCache.get() != nullptr) {
+        paintCache.get()->Clear();
+    }
 }
 
 quarvel::LoadReport Quarvel::GetLoadReport() const {

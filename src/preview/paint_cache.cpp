@@ -1,0 +1,167 @@
+#include "preview/paint_cache.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+#include <opencv2/imgproc.hpp>
+
+#include "preview/canvas.h"
+
+namespace quarvel::detail {
+
+PaintMap BuildPaintMap(const Quarvel& correction, int imageWidth, int imageHeight, int sourceCols, int sourceRows,
+                       std::size_t sourceStep) {
+    PaintMap map;
+    map.sourceCols = sourceCols;
+    map.sourceRows = sourceRows;
+    map.sourceStep = sourceStep;
+    map.offsets.assign(static_cast<std::size_t>(kCanvasWidth) * kCanvasHeight, -1);
+    const int width = std::min(imageWidth, sourceCols);
+    const int height = std::min(imageHeight, sourceRows);
+    if (width <= 0 || height <= 0) {
+        return map;
+    }
+    // One source column at a time through the batch chain, placed in
+    // visiting order (x outer, y inner), so the last visited pixel wins.
+    std::vector<CvPoint> column(static_cast<std::size_t>(height));
+    std::int32_t* const offsets = map.offsets.data();
+    for (int x = 0; x < width; ++x) {
+        for (int y = 0; y < height; ++y) {
+            column[static_cast<std::size_t>(y)] = cvPoint(x, y);
+        }
+        correction.CorrectPoints(column.data(), column.data(), column.size());
+        for (int y = 0; y < height; ++y) {
+            const CvPoint q = column[static_cast<std::size_t>(y)];
+            if (q.x >= 0 && q.x < kCanvasWidth && q.y >= 0 && q.y < kCanvasHeight) {
+                offsets[static_cast<std::size_t>(q.y) * kCanvasWidth + static_cast<std::size_t>(q.x)] =
+                    static_cast<std::int32_t>(static_cast<std::size_t>(y) * sourceStep + static_cast<std::size_t>(x));
+            }
+        }
+    }
+    return map;
+}
+
+void Gather(const PaintMap& map, const cv::Mat& source, cv::Mat& canvas) {
+    canvas.create(kCanvasHeight, kCanvasWidth, CV_8UC1);
+    if (source.empty()) {
+        canvas.setTo(0);
+        return;
+    }
+    const unsigned char* const src = source.data;
+    const std::int32_t* offsets = map.offsets.data();
+    for (int r = 0; r < kCanvasHeight; ++r) {
+        unsigned char* row = canvas.ptr<unsigned char>(r);
+        const std::int32_t* o = offsets + static_cast<std::size_t>(r) * kCanvasWidth;
+        for (int c = 0; c < kCanvasWidth; ++c) {
+            // Unreached pixels read as 0 without a branch: their offset
+            // is -1, and the mask clears what is read from offset 0.
+            const std::int32_t at = o[c];
+            const unsigned char v = src[at < 0 ? 0 : at];
+            row[c] = static_cast<unsigned char>(v & static_cast<unsigned char>(~(at >> 31)));
+        }
+    }
+}
+
+FillMap BuildFillMap(const Quarvel& correction, int imageWidth, int imageHeight, int sourceCols, int sourceRows) {
+    FillMap fill;
+    fill.sourceCols = sourceCols;
+    fill.sourceRows = sourceRows;
+    const int width = std::min(imageWidth, sourceCols);
+    const int height = std::min(imageHeight, sourceRows);
+    if (width <= 0 || height <= 0) {
+        return fill;
+    }
+    // The picture's bounding box on the canvas: the source border through
+    // the chain.
+    double minX = kCanvasWidth;
+    double minY = kCanvasHeight;
+    double maxX = -1;
+    double maxY = -1;
+    const auto extend = [&](double x, double y) {
+        const cv::Point2d d = correction.CorrectPointSubpixel(cv::Point2d(x, y));
+        if (std::isfinite(d.x) && std::isfinite(d.y)) {
+            minX = std::min(minX, d.x);
+            minY = std::min(minY, d.y);
+            maxX = std::max(maxX, d.x);
+            maxY = std::max(maxY, d.y);
+        }
+    };
+    for (int x = 0; x < width; ++x) {
+        extend(x, 0);
+        extend(x, height - 1);
+    }
+    for (int y = 0; y < height; ++y) {
+        extend(0, y);
+        extend(width - 1, y);
+    }
+    const cv::Rect canvasRect(0, 0, kCanvasWidth, kCanvasHeight);
+    fill.box = cv::Rect(cv::Point(static_cast<int>(std::floor(std::max(minX, -1.0))), static_cast<int>(std::floor(std::max(minY, -1.0)))),
+                        cv::Point(static_cast<int>(std::ceil(std::min(maxX, 1e6))) + 2, static_cast<int>(std::ceil(std::min(maxY, 1e6))) + 2)) &
+               canvasRect;
+    if (fill.box.empty()) {
+        return fill;
+    }
+    cv::Mat mapX(fill.box.height, fill.box.width, CV_32FC1);
+    cv::Mat mapY(fill.box.height, fill.box.width, CV_32FC1);
+    for (int r = 0; r < fill.box.height; ++r) {
+        float* mx = mapX.ptr<float>(r);
+        float* my = mapY.ptr<float>(r);
+        for (int c = 0; c < fill.box.width; ++c) {
+            const cv::Point2d s = correction.InvertPoint(cv::Point2d(fill.box.x + c, fill.box.y + r));
+            // Outside the source (or without an inverse) remap leaves 0.
+            const bool inside = s.x >= -0.5 && s.y >= -0.5 && s.x <= width - 0.5 && s.y <= height - 0.5;
+            mx[c] = inside ? static_cast<float>(s.x) : -10.0f;
+            my[c] = inside ? static_cast<float>(s.y) : -10.0f;
+        }
+    }
+    cv::convertMaps(mapX, mapY, fill.map1, fill.map2, CV_16SC2);
+    return fill;
+}
+
+std::shared_ptr<const PaintMap> PaintCache::Forward(const Quarvel& q, int imageWidth, int imageHeight,
+                                                   const cv::Mat& source) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (!forward_ || forward_->sourceCols != source.cols || forward_->sourceRows != source.rows ||
+        forward_->sourceStep != source.step[0]) {
+        fill_.reset();  // one map at a time
+        forward_.reset();
+        forward_ = std::make_shared<const PaintMap>(
+            BuildPaintMap(q, imageWidth, imageHeight, source.cols, source.rows, source.step[0]));
+    }
+    return forward_;
+}
+
+std::shared_ptr<const FillMap> PaintCache::Fill(const Quarvel& q, int imageWidth, int imageHeight,
+                                               const cv::Mat& source) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (!fill_ || fill_->sourceCols != source.cols || fill_->sourceRows != source.rows) {
+        forward_.reset();
+        fill_.reset();
+        fill_ = std::make_shared<const FillMap>(BuildFillMap(q, imageWidth, imageHeight, source.cols, source.rows));
+    }
+    return fill_;
+}
+
+void PaintCache::Clear() noexcept {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    forward_.reset();
+    fill_.reset();
+}
+
+bool PaintCache::empty() const noexcept {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return !forward_ && !fill_;
+}
+
+PaintCacheHandle::PaintCacheHandle() noexcept : cache_(new (std::nothrow) PaintCache) {}
+PaintCacheHandle::PaintCacheHandle(const PaintCacheHandle&) noexcept : cache_(new (std::nothrow) PaintCache) {}
+PaintCacheHandle& PaintCacheHandle::operator=(const PaintCacheHandle&) noexcept {
+    if (cache_) {
+        cache_->Clear();
+    }
+    return *this;
+}
+PaintCacheHandle::~PaintCacheHandle() = default;
+
+}  // namespace quarvel::detail

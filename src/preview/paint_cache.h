@@ -1,0 +1,68 @@
+#ifndef QUARVEL_SRC_PREVIEW_PAINT_CACHE_H
+#define QUARVEL_SRC_PREVIEW_PAINT_CACHE_H
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include <quarvel/quarvel.h>
+
+namespace quarvel::detail {
+
+// Which source pixel each canvas pixel shows, for one calibration and one
+// source layout: the byte offset into the source (row * step + column) of
+// the pixel that wins there under the painting rule (x outer, y inner,
+// last wins), or -1 where none lands. 1680 x 1050 x 4 bytes = 7.1 MB.
+struct PaintMap {
+    int sourceCols = 0;
+    int sourceRows = 0;
+    std::size_t sourceStep = 0;
+    std::vector<std::int32_t> offsets;
+};
+
+// The hole-free picture's map: for each canvas pixel of the picture's
+// bounding box, where the inverse chain lands in the source, in
+// cv::remap's fixed-point form (6 bytes a pixel).
+struct FillMap {
+    int sourceCols = 0;
+    int sourceRows = 0;
+    cv::Rect box;   // on the canvas
+    cv::Mat map1;   // CV_16SC2
+    cv::Mat map2;   // CV_16UC1
+};
+
+// Builds the forward map by running the chain over every source pixel
+// (x below min(imageWidth, sourceCols), y below min(imageHeight,
+// sourceRows)) through the batch path.
+PaintMap BuildPaintMap(const Quarvel& correction, int imageWidth, int imageHeight, int sourceCols, int sourceRows,
+                       std::size_t sourceStep);
+
+// The canvas the map paints from `source` (which has the map's layout).
+void Gather(const PaintMap& map, const cv::Mat& source, cv::Mat& canvas);
+
+// Builds the fill map: InvertPoint for every canvas pixel.
+FillMap BuildFillMap(const Quarvel& correction, int imageWidth, int imageHeight, int sourceCols, int sourceRows);
+
+// The cache an instance keeps: at most one map at a time (the mode used
+// last), guarded by its own mutex, since const calls build it. Its memory
+// is only taken when a preview is painted.
+class PaintCache {
+public:
+    // The forward map for this source layout, built on first use.
+    std::shared_ptr<const PaintMap> Forward(const Quarvel& q, int imageWidth, int imageHeight, const cv::Mat& source);
+    std::shared_ptr<const FillMap> Fill(const Quarvel& q, int imageWidth, int imageHeight, const cv::Mat& source);
+    void Clear() noexcept;
+    bool empty() const noexcept;
+
+private:
+    mutable std::mutex mutex_;
+    std::shared_ptr<const PaintMap> forward_;
+    std::shared_ptr<const FillMap> fill_;
+};
+
+}  // namespace quarvel::detail
+
+#endif
