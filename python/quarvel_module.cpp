@@ -132,12 +132,12 @@ py::array FromCanvas(const cv::Mat& canvas) {
     return std::move(out);
 }
 
-py::array RenderBarrelPy(const Quarvel& q, const py::array& image) {
+py::array RenderBarrelPy(const Quarvel& q, const py::array& image, bool filled) {
     const cv::Mat view = GreyView(image);
     cv::Mat canvas;
     {
         py::gil_scoped_release unlocked;
-        canvas = q.RenderBarrel(view);
+        canvas = filled ? q.RenderBarrelFilled(view) : q.RenderBarrel(view);
     }
     if (canvas.empty()) {
         throw std::bad_alloc();
@@ -380,8 +380,15 @@ PYBIND11_MODULE(quarvel, m) {
             },
             py::arg("point"), "Display position -> the camera position that corrects to it (NaN where none).")
         .def("invert_points", &InvertPointsPy, py::arg("points"), "invert_point over an (N, 2) array; float64.")
-        .def("render_barrel", &RenderBarrelPy, py::arg("image"),
-             "Paints a (H, W) uint8 image through the calibration: a (1050, 1680) uint8 canvas.")
+        .def(
+            "render_barrel", [](const Quarvel& q, const py::array& image) { return RenderBarrelPy(q, image, false); },
+            py::arg("image"),
+            "Paints a (H, W) uint8 image through the calibration: a (1050, 1680) uint8 canvas (the map is cached "
+            "for the next frame of the same size).")
+        .def(
+            "render_barrel_filled",
+            [](const Quarvel& q, const py::array& image) { return RenderBarrelPy(q, image, true); }, py::arg("image"),
+            "The hole-free picture: each canvas pixel sampled bilinearly where the inverse chain lands.")
         .def(
             "test_barrel_correct",
             [](Quarvel& q, const py::array& image) { q.TestBarrelCorrect(GreyView(image)); }, py::arg("image"),

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/videoio.hpp>
 #include <quarvel/calibration.h>
 #include <quarvel/quarvel.h>
 
@@ -494,6 +495,42 @@ TEST_F(Tool, CalibrateTargetsModeIsDrivenThroughAPipe) {
                              "1 1\n");
     EXPECT_EQ(early.status, 2);
     EXPECT_NE(early.err.find("before target 2"), std::string::npos) << early.err;
+}
+
+TEST_F(Tool, PreviewPaintsEveryFrameOfAVideo) {
+    const std::string input = (dir.path() / "in.avi").string();
+    {
+        cv::VideoWriter writer(input, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 25, cv::Size(1280, 720), true);
+        ASSERT_TRUE(writer.isOpened());
+        for (int i = 0; i < 12; ++i) {
+            cv::Mat frame(720, 1280, CV_8UC3, cv::Scalar(40 + 10 * i, 90, 200));
+            writer.write(frame);
+        }
+    }
+    const std::string params = Example("calibration.ini");
+    const std::string output = (dir.path() / "out.avi").string();
+    const Result r = Run({"preview", params, "--video", input, "-o", output});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("frames read 12, frames painted 12,"), std::string::npos) << r.out;
+    cv::VideoCapture written(output);
+    ASSERT_TRUE(written.isOpened());
+    int frames = 0;
+    cv::Mat frame;
+    while (written.read(frame)) {
+        ++frames;
+        EXPECT_EQ(frame.size(), cv::Size(1680, 1050));
+    }
+    EXPECT_EQ(frames, 12);
+
+    const std::string last = (dir.path() / "last.png").string();
+    const Result filled = Run({"preview", params, "--video", input, "--fill", "-o", last});
+    ASSERT_EQ(filled.status, 0) << filled.err;
+    const cv::Mat picture = cv::imread(last, cv::IMREAD_GRAYSCALE);
+    ASSERT_EQ(picture.size(), cv::Size(1680, 1050));
+    EXPECT_GT(picture.at<unsigned char>(500, 800), 0);  // the middle of the picture, never a hole when filled
+
+    EXPECT_EQ(Run({"preview", params, "--video", "/nonexistent.avi"}).status, 2);
+    EXPECT_EQ(Run({"preview", params, Example("grid.png"), "-o", output}).status, 2);  // .avi needs frames
 }
 
 }  // namespace

@@ -17,6 +17,8 @@ constexpr const char* kMainHelp =
     "commands:\n"
     "  correct PARAMS [X,Y ... | -]        correct points (from the arguments or standard input)\n"
     "  preview PARAMS IMAGE [-o OUT]       paint an image through the calibration into a PNG\n"
+    "  preview PARAMS --video FILE | --camera N [--show] [--fill] [-o OUT.avi]\n"
+    "                                      paint video or a live camera through it\n"
     "  check PARAMS                        report on a parameter file and what a load finds\n"
     "  displays                            list the displays a load could fit to\n"
     "  calibrate PAIRS --image WxH -o OUT  fit a calibration to measured point pairs\n"

@@ -1,11 +1,15 @@
-// quarvel preview PARAMS IMAGE [-o OUT.png] [--show]: paints an image
-// through the calibration and writes the 1680 x 1050 canvas to a file.
+// quarvel preview PARAMS (IMAGE | --video FILE | --camera N) [--show]
+// [--fill] [-o OUT]: paints an image, a video or a live camera through the
+// calibration onto the 1680 x 1050 canvas.
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 
 #include <opencv2/highgui.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
 
 #include <quarvel/quarvel.h>
 
@@ -15,17 +19,29 @@ namespace quarvel::cli {
 namespace {
 
 constexpr const char* kHelp =
-    "usage: quarvel preview [--display WxH|NAME] PARAMS IMAGE [-o OUT] [--show]\n"
+    "usage: quarvel preview [--display WxH|NAME] PARAMS IMAGE [-o OUT] [--show] [--fill]\n"
+    "       quarvel preview [--display WxH|NAME] PARAMS --video FILE [-o OUT] [--show] [--fill]\n"
+    "       quarvel preview [--display WxH|NAME] PARAMS --camera N [-o OUT] [--show] [--fill]\n"
     "\n"
-    "Loads the parameter file PARAMS and the image IMAGE (any format OpenCV\n"
-    "reads, taken as grey), paints it through the calibration onto the\n"
-    "1680 x 1050 preview canvas and writes the canvas to OUT (default\n"
-    "barrel.png; any image format OpenCV writes, by its extension).\n"
+    "Loads the parameter file PARAMS and paints a picture through the\n"
+    "calibration onto the 1680 x 1050 preview canvas: the image IMAGE (any\n"
+    "format OpenCV reads, taken as grey), or every frame of a video file or a\n"
+    "camera (OpenCV's VideoCapture; frames converted to grey). After the first\n"
+    "frame the calibration's map is cached, so frames are only gathered.\n"
     "\n"
-    "  -o, --output OUT    where to write the canvas\n"
-    "  --show              also show the canvas in the window \"barrel\" until a\n"
-    "                      key is pressed (needs an X display)\n"
+    "  -o, --output OUT    an image (default barrel.png for IMAGE): the canvas, or\n"
+    "                      the last frame's; OUT.avi: every painted frame (MJPG)\n"
+    "  --show              show the canvas in the window \"barrel\" (needs an X\n"
+    "                      display); for frames at the source's rate with the\n"
+    "                      measured frames per second in a corner; a key quits\n"
+    "  --fill              paint the hole-free picture (each canvas pixel sampled\n"
+    "                      where the inverse chain lands) instead of the forward one\n"
+    "  --video FILE        frames from a video file\n"
+    "  --camera N          frames from camera N (0 is the first)\n"
     "  --display WxH|NAME  fit to this display size or RandR/Wayland output\n"
+    "\n"
+    "For frames it prints the frames read, the frames painted and the frames\n"
+    "per second at the end.\n"
     "\n"
     "exit status: 0 success, 2 usage error or unreadable/unwritable file\n";
 
@@ -46,27 +62,112 @@ bool CanWrite(const std::string& path) {
     }
 }
 
+
+bool IsVideoPath(const std::string& path) {
+    const std::size_t dot = path.rfind('.');
+    return dot != std::string::npos && (path.substr(dot) == ".avi" || path.substr(dot) == ".AVI");
+}
+
+cv::Mat Paint(const Quarvel& q, const cv::Mat& grey, bool fill) {
+    return fill ? q.RenderBarrelFilled(grey) : q.RenderBarrel(grey);
+}
+
+// Frames from a video or a camera, painted one after another.
+int RunFrames(const Quarvel& q, cv::VideoCapture& capture, const std::string& output, bool show, bool fill) {
+    const double sourceFps = capture.get(cv::CAP_PROP_FPS);
+    const int frameMs = sourceFps > 0 && sourceFps < 1000 ? static_cast<int>(1000.0 / sourceFps) : 33;
+    cv::VideoWriter writer;
+    const bool video = !output.empty() && IsVideoPath(output);
+    if (video && !writer.open(output, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), sourceFps > 0 ? sourceFps : 30,
+                              cv::Size(1680, 1050), true)) {
+        return Fail(kUsage, "cannot write video '" + output + "'");
+    }
+    long read = 0;
+    long painted = 0;
+    double paintSeconds = 0;
+    cv::Mat frame;
+    cv::Mat grey;
+    cv::Mat canvas;
+    cv::Mat colour;
+    const auto started = std::chrono::steady_clock::now();
+    double shownFps = 0;
+    while (capture.read(frame) && !frame.empty()) {
+        ++read;
+        const auto begin = std::chrono::steady_clock::now();
+        if (frame.channels() == 3) {
+            cv::cvtColor(frame, grey, cv::COLOR_BGR2GRAY);
+        } else if (frame.channels() == 4) {
+            cv::cvtColor(frame, grey, cv::COLOR_BGRA2GRAY);
+        } else {
+            frame.convertTo(grey, CV_8U);
+        }
+        canvas = Paint(q, grey, fill);
+        if (canvas.empty()) {
+            continue;
+        }
+        ++painted;
+        paintSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        if (video) {
+            cv::cvtColor(canvas, colour, cv::COLOR_GRAY2BGR);
+            writer.write(colour);
+        }
+        if (show) {
+            const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+            shownFps = elapsed > 0 ? painted / elapsed : 0;
+            char text[48];
+            std::snprintf(text, sizeof text, "%.1f fps", shownFps);
+            cv::putText(canvas, text, cv::Point(20, 40), cv::FONT_HERSHEY_SIMPLEX, 1.0, cv::Scalar(255), 2);
+            cv::imshow("barrel", canvas);
+            const int spent = static_cast<int>(
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count());
+            if (cv::waitKey(std::max(1, frameMs - spent)) >= 0) {
+                break;
+            }
+        }
+    }
+    if (!output.empty() && !video && !canvas.empty() && !cv::imwrite(output, canvas)) {
+        return Fail(kUsage, "cannot write '" + output + "'");
+    }
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::printf("frames read %ld, frames painted %ld, %.1f frames/s (%.1f frames/s painting alone)\n", read, painted,
+                wall > 0 ? painted / wall : 0.0, paintSeconds > 0 ? painted / paintSeconds : 0.0);
+    if (!output.empty() && painted > 0) {
+        std::printf("%s written to %s\n", video ? "video" : "last frame", output.c_str());
+    }
+    return read > 0 ? kSuccess : Fail(kUsage, "no frame could be read");
+}
+
 }  // namespace
 
 int RunPreview(const Args& args) {
     ParsedArgs parsed;
-    if (const auto error = ParseOptions(args, {{"output", 'o', true}, {"show", 0, false}, kDisplayOption}, parsed)) {
+    if (const auto error = ParseOptions(args,
+                                        {{"output", 'o', true}, {"show", 0, false}, {"fill", 0, false},
+                                         {"video", 0, true}, {"camera", 0, true}, kDisplayOption},
+                                        parsed)) {
         return UsageError("preview ", "preview: " + *error);
     }
     if (parsed.help) {
         std::fputs(kHelp, stdout);
         return kSuccess;
     }
-    if (parsed.positional.size() != 2) {
-        return UsageError("preview ", "preview: expected PARAMS and IMAGE");
+    const bool frames = parsed.Has("video") || parsed.Has("camera");
+    if (parsed.Has("video") && parsed.Has("camera")) {
+        return UsageError("preview ", "preview: --video and --camera exclude each other");
+    }
+    if (parsed.positional.size() != (frames ? 1u : 2u)) {
+        return UsageError("preview ", frames ? "preview: expected PARAMS" : "preview: expected PARAMS and IMAGE");
     }
     const std::string& params = parsed.positional[0];
-    const std::string& image = parsed.positional[1];
-    const std::string output = parsed.Get("output", "barrel.png");
+    const std::string output = parsed.Get("output", frames ? "" : "barrel.png");
     const bool show = parsed.Has("show");
-    if (!CanWrite(output)) {
+    const bool fill = parsed.Has("fill");
+    if (!output.empty() && !IsVideoPath(output) && !CanWrite(output)) {
         return UsageError("preview ", "preview: cannot write images of the kind '" + output +
-                                          "' (unknown extension; try .png)");
+                                          "' (unknown extension; try .png, or .avi for frames)");
+    }
+    if (!output.empty() && IsVideoPath(output) && !frames) {
+        return UsageError("preview ", "preview: a video output needs --video or --camera");
     }
     Quarvel q;
     if (const auto error = ApplyDisplayOption(parsed, q)) {
@@ -75,6 +176,45 @@ int RunPreview(const Args& args) {
     if (!q.ReadIniParam(params)) {
         return Fail(kUsage, "cannot read parameter file '" + params + "'");
     }
+    const bool windowed = show && XDisplayAnswers();
+    if (show && !windowed) {
+        std::fprintf(stderr, "quarvel: no X display can be reached: the window cannot be shown%s\n",
+                     output.empty() ? "" : ("; the preview is still written to " + output).c_str());
+    }
+    if (windowed) {
+        try {
+            cv::namedWindow("barrel", cv::WINDOW_AUTOSIZE);
+        } catch (const cv::Exception&) {
+            return Fail(kUsage, "the window cannot be shown");
+        }
+    }
+
+    if (frames) {
+        cv::VideoCapture capture;
+        try {
+            if (parsed.Has("video")) {
+                capture.open(parsed.Get("video"));
+            } else {
+                const auto index = ParseInt(parsed.Get("camera"));
+                if (!index || *index < 0) {
+                    return UsageError("preview ", "preview: --camera needs a camera number");
+                }
+                capture.open(*index);
+            }
+        } catch (const cv::Exception&) {
+        }
+        if (!capture.isOpened()) {
+            return Fail(kUsage, parsed.Has("video") ? "cannot read video '" + parsed.Get("video") + "'"
+                                                    : "cannot open camera " + parsed.Get("camera"));
+        }
+        try {
+            return RunFrames(q, capture, output, windowed, fill);
+        } catch (const cv::Exception& e) {
+            return Fail(kUsage, std::string("the video could not be processed: ") + e.what());
+        }
+    }
+
+    const std::string& image = parsed.positional[1];
     cv::Mat grey;
     try {
         grey = cv::imread(image, cv::IMREAD_GRAYSCALE);
@@ -84,14 +224,7 @@ int RunPreview(const Args& args) {
     if (grey.empty()) {
         return Fail(kUsage, "cannot read image '" + image + "'");
     }
-
-    const bool windowed = show && XDisplayAnswers();
-    if (show && !windowed) {
-        std::fprintf(stderr, "quarvel: no X display can be reached: the window cannot be shown; "
-                             "the preview is still written to %s\n",
-                     output.c_str());
-    }
-    const cv::Mat canvas = q.RenderBarrel(grey);
+    const cv::Mat canvas = Paint(q, grey, fill);
     bool written = false;
     try {
         written = !canvas.empty() && cv::imwrite(output, canvas);
@@ -107,7 +240,6 @@ int RunPreview(const Args& args) {
         std::printf("showing the window \"barrel\"; press a key in it to close\n");
         std::fflush(stdout);
         try {
-            cv::namedWindow("barrel", cv::WINDOW_AUTOSIZE);
             cv::imshow("barrel", canvas);
             cv::waitKey(0);
         } catch (const cv::Exception&) {

@@ -73,6 +73,8 @@ def test_render_barrel_shape_and_the_kept_canvas(q):
     assert np.array_equal(q.render_barrel(tall[::2]), canvas)
     with pytest.raises(TypeError):
         q.render_barrel(image.astype(np.float32))
+    filled = q.render_barrel_filled(np.full((720, 1280), 9, np.uint8))
+    assert filled.shape == (1050, 1680) and filled[500, 800] == 9
 
 
 def test_displays_are_listed():
