@@ -17,6 +17,8 @@
 #include <quarvel/calibration.h>
 #include <quarvel/quarvel.h>
 
+#include "correction/chain_kernel.h"
+#include "highway_chain_kernel.h"
 #include "preview/canvas.h"
 #include "platform/display_size.h"
 
@@ -123,6 +125,27 @@ void BM_OpenCvPerspectiveTransform(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenCvPerspectiveTransform)->Unit(benchmark::kMillisecond);
 
+// The kernel parameters of a loaded instance, as its batch path gathers
+// them (read back through its own chain: the centre maps to the output
+// centre, and the record's values are what the file and set-up gave).
+quarvel::detail::ChainParams ParamsOf(const Quarvel& q) {
+    const quarvel::LoadReport r = q.GetLoadReport();
+    quarvel::detail::ChainParams p{};
+    const int width = static_cast<int>(r.entries[0].value);
+    const int height = static_cast<int>(r.entries[1].value);
+    p.barrel = r.entries[2].value != 0.0;
+    p.centerX = static_cast<float>(width * 0.5);
+    p.centerY = static_cast<float>(height * 0.5);
+    p.focal = static_cast<float>(r.entries[2].value);
+    p.scale = r.setup.scale;
+    p.outCenterX = r.setup.outCenterX;
+    p.outCenterY = r.setup.outCenterY;
+    for (int i = 0; i < 9; ++i) {
+        p.m[i / 3][i % 3] = static_cast<float>(r.entries[12 + static_cast<std::size_t>(i)].value);
+    }
+    return p;
+}
+
 cv::Mat GreySource(int width, int height) {
     cv::Mat source(height, width, CV_8UC1);
     cv::randu(source, 1, 255);
@@ -191,6 +214,36 @@ void BM_FilledPreviewRepeat(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
 }
 BENCHMARK(BM_FilledPreviewRepeat)->Unit(benchmark::kMillisecond);
+
+// The same chain on Google Highway (bench/highway_chain_kernel.cpp).
+void BM_CorrectPointsBatchHighway(benchmark::State& state) {
+    const Quarvel& q = Calibrated(kGridWidth, kGridHeight);
+    const std::vector<CvPoint>& in = GridPoints();
+    std::vector<CvPoint> out(in.size());
+    const quarvel::detail::ChainParams params = ParamsOf(q);
+    for (auto _ : state) {
+        quarvel::detail::HighwayChainBlocks(params, reinterpret_cast<const quarvel::detail::KernelPoint*>(in.data()),
+                                            reinterpret_cast<quarvel::detail::KernelPoint*>(out.data()), in.size());
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(in.size()));
+}
+BENCHMARK(BM_CorrectPointsBatchHighway)->Unit(benchmark::kMillisecond);
+
+// The library's own kernel through the same entry (no scalar tail).
+void BM_CorrectPointsBatchKernel(benchmark::State& state) {
+    const Quarvel& q = Calibrated(kGridWidth, kGridHeight);
+    const std::vector<CvPoint>& in = GridPoints();
+    std::vector<CvPoint> out(in.size());
+    const quarvel::detail::ChainParams params = ParamsOf(q);
+    for (auto _ : state) {
+        quarvel::detail::CorrectPointBlocks(params, reinterpret_cast<const quarvel::detail::KernelPoint*>(in.data()),
+                                            reinterpret_cast<quarvel::detail::KernelPoint*>(out.data()), in.size());
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(in.size()));
+}
+BENCHMARK(BM_CorrectPointsBatchKernel)->Unit(benchmark::kMillisecond);
 
 // Baseline: remapping a 1680 x 1050 image with a precomputed map (nearest
 // neighbour, the closest to the preview's pixel placement).

@@ -2,6 +2,8 @@
 
 #include <quarvel/quarvel.h>
 
+#include <cstddef>
+
 #include "correction/chain_kernel.h"
 
 void Quarvel::CorrectPoints(const CvPoint* in, CvPoint* out, std::size_t n) const {
@@ -21,7 +23,12 @@ void Quarvel::CorrectPoints(const CvPoint* in, CvPoint* out, std::size_t n) cons
             params.m[i][j] = keyStoneMat(i, j);
         }
     }
-    const std::size_t done = quarvel::detail::CorrectPointBlocks(params, in, out, n);
+    static_assert(sizeof(CvPoint) == sizeof(quarvel::detail::KernelPoint) &&
+                      offsetof(CvPoint, y) == offsetof(quarvel::detail::KernelPoint, y),
+                  "CvPoint and KernelPoint share a layout");
+    const std::size_t done = quarvel::detail::CorrectPointBlocks(
+        params, reinterpret_cast<const quarvel::detail::KernelPoint*>(in),
+        reinterpret_cast<quarvel::detail::KernelPoint*>(out), n);
     for (std::size_t i = done; i < n; ++i) {
         out[i] = CorrectPoint(in[i]);
     }

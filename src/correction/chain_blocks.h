@@ -37,7 +37,7 @@ namespace {
 // FloatQuotient: s / (2f) may be divided in float, which holds exactly
 // when 2f is a finite float (|f| at most half the largest float).
 template <typename Ops, bool Barrel, bool FloatQuotient>
-QUARVEL_INLINE std::size_t Blocks(const ChainParams& p, const CvPoint* in, CvPoint* out, std::size_t n) {
+QUARVEL_INLINE std::size_t Blocks(const ChainParams& p, const KernelPoint* in, KernelPoint* out, std::size_t n) {
     using V = typename Ops::V;
     constexpr std::size_t lanes = Ops::kLanes;
     const std::size_t blocks = n - n % lanes;
@@ -90,7 +90,7 @@ QUARVEL_INLINE std::size_t Blocks(const ChainParams& p, const CvPoint* in, CvPoi
 }
 
 template <typename Ops>
-QUARVEL_INLINE std::size_t Chain(const ChainParams& p, const CvPoint* in, CvPoint* out, std::size_t n) {
+QUARVEL_INLINE std::size_t Chain(const ChainParams& p, const KernelPoint* in, KernelPoint* out, std::size_t n) {
     if (!p.barrel) {
         return Blocks<Ops, false, false>(p, in, out, n);
     }

@@ -3,7 +3,9 @@
 
 #include "correction/chain_kernel.h"
 
+#include <atomic>
 #include <cstdint>
+#include <utility>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -20,8 +22,8 @@ namespace quarvel::detail {
 
 #ifdef QUARVEL_X86
 // Built with -mavx2 and -mavx512f in their own files.
-std::size_t Avx2Blocks(const ChainParams& p, const CvPoint* in, CvPoint* out, std::size_t n) noexcept;
-std::size_t Avx512Blocks(const ChainParams& p, const CvPoint* in, CvPoint* out, std::size_t n) noexcept;
+std::size_t Avx2Blocks(const ChainParams& p, const KernelPoint* in, KernelPoint* out, std::size_t n) noexcept;
+std::size_t Avx512Blocks(const ChainParams& p, const KernelPoint* in, KernelPoint* out, std::size_t n) noexcept;
 #endif
 
 namespace {
@@ -39,18 +41,18 @@ struct Sse2Ops {
     static QUARVEL_INLINE F ToF(V v) { return _mm_cvtpd_ps(v); }
     static QUARVEL_INLINE V ToD(F v) { return _mm_cvtps_pd(v); }
     static QUARVEL_INLINE V RoundToFloat(V v) { return ToD(ToF(v)); }
-    static QUARVEL_INLINE void Load(const CvPoint* in, V& x, V& y) {
+    static QUARVEL_INLINE void Load(const KernelPoint* in, V& x, V& y) {
         const __m128i xy = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));  // x0 y0 x1 y1
         x = _mm_cvtepi32_pd(_mm_shuffle_epi32(xy, _MM_SHUFFLE(3, 1, 2, 0)));
         y = _mm_cvtepi32_pd(_mm_shuffle_epi32(xy, _MM_SHUFFLE(2, 0, 3, 1)));
     }
-    static QUARVEL_INLINE void StoreTrunc(V x, V y, CvPoint* out) {
+    static QUARVEL_INLINE void StoreTrunc(V x, V y, KernelPoint* out) {
         const __m128i xy = _mm_unpacklo_epi32(_mm_cvttpd_epi32(x), _mm_cvttpd_epi32(y));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out), xy);
     }
 };
 
-std::size_t BaselineBlocks(const ChainParams& p, const CvPoint* in, CvPoint* out, std::size_t n) noexcept {
+std::size_t BaselineBlocks(const ChainParams& p, const KernelPoint* in, KernelPoint* out, std::size_t n) noexcept {
     return Chain<Sse2Ops>(p, in, out, n);
 }
 
@@ -68,7 +70,7 @@ struct GenericOps {
     static QUARVEL_INLINE F ToF(V v) { return __builtin_convertvector(v, F); }
     static QUARVEL_INLINE V ToD(F v) { return __builtin_convertvector(v, V); }
     static QUARVEL_INLINE V RoundToFloat(V v) { return ToD(ToF(v)); }
-    static QUARVEL_INLINE void Load(const CvPoint* in, V& x, V& y) {
+    static QUARVEL_INLINE void Load(const KernelPoint* in, V& x, V& y) {
         x = V{static_cast<double>(in[0].x), static_cast<double>(in[1].x)};
         y = V{static_cast<double>(in[0].y), static_cast<double>(in[1].y)};
     }
@@ -78,7 +80,7 @@ struct GenericOps {
         const I keep = __builtin_convertvector(inRange, I);
         return (truncated & keep) | ((I{} + INT32_MIN) & ~keep);
     }
-    static QUARVEL_INLINE void StoreTrunc(V x, V y, CvPoint* out) {
+    static QUARVEL_INLINE void StoreTrunc(V x, V y, KernelPoint* out) {
         const I xs = Trunc(x);
         const I ys = Trunc(y);
         out[0].x = xs[0];
@@ -88,7 +90,7 @@ struct GenericOps {
     }
 };
 
-std::size_t BaselineBlocks(const ChainParams& p, const CvPoint* in, CvPoint* out, std::size_t n) noexcept {
+std::size_t BaselineBlocks(const ChainParams& p, const KernelPoint* in, KernelPoint* out, std::size_t n) noexcept {
     return Chain<GenericOps>(p, in, out, n);
 }
 
@@ -129,9 +131,26 @@ ChainKernel Avx512ChainKernel() noexcept {
     return nullptr;
 }
 
-std::size_t CorrectPointBlocks(const ChainParams& params, const CvPoint* in, CvPoint* out, std::size_t n) noexcept {
+namespace {
+std::atomic<ChainKernel> g_forced{nullptr};  // ForEachChainTarget's choice
+}  // namespace
+
+std::size_t CorrectPointBlocks(const ChainParams& params, const KernelPoint* in, KernelPoint* out, std::size_t n) noexcept {
     static const ChainKernel kernel = SelectKernel();
-    return kernel(params, in, out, n);
+    const ChainKernel forced = g_forced.load(std::memory_order_relaxed);
+    return (forced != nullptr ? forced : kernel)(params, in, out, n);
+}
+
+void ForEachChainTarget(void (*body)(const char* target, void* context), void* context) {
+    const std::pair<const char*, ChainKernel> kernels[] = {
+        {"AVX-512", Avx512ChainKernel()}, {"AVX2", Avx2ChainKernel()}, {"baseline", BaselineChainKernel()}};
+    for (const auto& [name, kernel] : kernels) {
+        if (kernel != nullptr) {
+            g_forced.store(kernel);
+            body(name, context);
+        }
+    }
+    g_forced.store(nullptr);
 }
 
 }  // namespace quarvel::detail

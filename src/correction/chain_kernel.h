@@ -1,11 +1,21 @@
 #ifndef QUARVEL_SRC_CORRECTION_CHAIN_KERNEL_H
 #define QUARVEL_SRC_CORRECTION_CHAIN_KERNEL_H
 
-#include <cstddef>
+// Included by the kernel files built for wider instruction sets, so it
+// includes nothing but plain standard declarations: an inline function of
+// a large header (OpenCV's, say) instantiated there could be picked by the
+// linker for baseline code and fault on a processor without that set.
 
-#include <opencv2/core/types_c.h>
+#include <cstddef>
+#include <cstdint>
 
 namespace quarvel::detail {
+
+// A point as the kernels read and write it: KernelPoint's layout.
+struct KernelPoint {
+    std::int32_t x;
+    std::int32_t y;
+};
 
 // Everything the correction chain reads, gathered once per batch. The
 // values are the record's floats widened to double, as the chain uses them.
@@ -28,15 +38,20 @@ struct ChainParams {
 // included). Returns how many points it corrected (n rounded down to a
 // multiple of the block size); the caller corrects the rest one by one.
 // `out` may be `in`; the arrays must not otherwise overlap.
-std::size_t CorrectPointBlocks(const ChainParams& params, const CvPoint* in, CvPoint* out, std::size_t n) noexcept;
+std::size_t CorrectPointBlocks(const ChainParams& params, const KernelPoint* in, KernelPoint* out, std::size_t n) noexcept;
 
 // The builds of the kernel, for tests and benchmarks: the baseline
 // instruction set (SSE2 on x86-64), AVX2 and AVX-512 (null where the
 // processor lacks them). CorrectPointBlocks uses the widest available.
-using ChainKernel = std::size_t (*)(const ChainParams&, const CvPoint*, CvPoint*, std::size_t) noexcept;
+using ChainKernel = std::size_t (*)(const ChainParams&, const KernelPoint*, KernelPoint*, std::size_t) noexcept;
 ChainKernel BaselineChainKernel() noexcept;
 ChainKernel Avx2ChainKernel() noexcept;
 ChainKernel Avx512ChainKernel() noexcept;
+
+// For tests and benchmarks: runs `body` once with each kernel this
+// processor runs (CorrectPointBlocks uses that one meanwhile), then
+// restores the normal choice. Not for use while other threads correct.
+void ForEachChainTarget(void (*body)(const char* target, void* context), void* context);
 
 }  // namespace quarvel::detail
 

@@ -20,13 +20,13 @@ struct Avx2Ops {
     static QUARVEL_INLINE F ToF(V v) { return _mm256_cvtpd_ps(v); }
     static QUARVEL_INLINE V ToD(F v) { return _mm256_cvtps_pd(v); }
     static QUARVEL_INLINE V RoundToFloat(V v) { return ToD(ToF(v)); }
-    static QUARVEL_INLINE void Load(const CvPoint* in, V& x, V& y) {
+    static QUARVEL_INLINE void Load(const KernelPoint* in, V& x, V& y) {
         const __m256i xy = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));  // x0 y0 ... x3 y3
         const __m256i split = _mm256_permutevar8x32_epi32(xy, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
         x = _mm256_cvtepi32_pd(_mm256_castsi256_si128(split));
         y = _mm256_cvtepi32_pd(_mm256_extracti128_si256(split, 1));
     }
-    static QUARVEL_INLINE void StoreTrunc(V x, V y, CvPoint* out) {
+    static QUARVEL_INLINE void StoreTrunc(V x, V y, KernelPoint* out) {
         const __m128i xs = _mm256_cvttpd_epi32(x);
         const __m128i ys = _mm256_cvttpd_epi32(y);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi32(xs, ys));
@@ -36,7 +36,7 @@ struct Avx2Ops {
 
 }  // namespace
 
-std::size_t Avx2Blocks(const ChainParams& p, const CvPoint* in, CvPoint* out, std::size_t n) noexcept {
+std::size_t Avx2Blocks(const ChainParams& p, const KernelPoint* in, KernelPoint* out, std::size_t n) noexcept {
     return Chain<Avx2Ops>(p, in, out, n);
 }
 

@@ -29,14 +29,14 @@ struct Avx512Ops {
     static QUARVEL_INLINE F ToF(V v) { return _mm512_cvtpd_ps(v); }
     static QUARVEL_INLINE V ToD(F v) { return _mm512_cvtps_pd(v); }
     static QUARVEL_INLINE V RoundToFloat(V v) { return ToD(ToF(v)); }
-    static QUARVEL_INLINE void Load(const CvPoint* in, V& x, V& y) {
+    static QUARVEL_INLINE void Load(const KernelPoint* in, V& x, V& y) {
         const __m512i xy = _mm512_loadu_si512(in);  // x0 y0 ... x7 y7
         const __m512i split =
             _mm512_permutexvar_epi32(_mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15), xy);
         x = _mm512_cvtepi32_pd(_mm512_castsi512_si256(split));
         y = _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(split, 1));
     }
-    static QUARVEL_INLINE void StoreTrunc(V x, V y, CvPoint* out) {
+    static QUARVEL_INLINE void StoreTrunc(V x, V y, KernelPoint* out) {
         const __m512i both = _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvttpd_epi32(x)), _mm512_cvttpd_epi32(y), 1);
         const __m512i xy =
             _mm512_permutexvar_epi32(_mm512_setr_epi32(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15), both);
@@ -46,7 +46,7 @@ struct Avx512Ops {
 
 }  // namespace
 
-std::size_t Avx512Blocks(const ChainParams& p, const CvPoint* in, CvPoint* out, std::size_t n) noexcept {
+std::size_t Avx512Blocks(const ChainParams& p, const KernelPoint* in, KernelPoint* out, std::size_t n) noexcept {
     return Chain<Avx512Ops>(p, in, out, n);
 }
 
