@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include <sys/mman.h>
 #include <new>
 
 #include <opencv2/imgproc.hpp>
@@ -10,13 +14,39 @@
 
 namespace quarvel::detail {
 
+void PaintMap::Free::operator()(std::int32_t* p) const noexcept { std::free(p); }
+
+namespace {
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+// The map's memory, every entry -1 (no source pixel).
+std::unique_ptr<std::int32_t[], PaintMap::Free> NewOffsets() {
+    const std::size_t bytes = static_cast<std::size_t>(kCanvasWidth) * kCanvasHeight * sizeof(std::int32_t);
+    const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    void* memory = std::aligned_alloc(kHugePage, rounded);
+    if (memory == nullptr) {
+        throw std::bad_alloc();
+    }
+    madvise(memory, rounded, MADV_HUGEPAGE);  // a hint: without it, ordinary pages
+    std::memset(memory, 0xFF, bytes);
+    return std::unique_ptr<std::int32_t[], PaintMap::Free>(static_cast<std::int32_t*>(memory));
+}
+
+}  // namespace
+
 PaintMap BuildPaintMap(const Quarvel& correction, int imageWidth, int imageHeight, int sourceCols, int sourceRows,
-                       std::size_t sourceStep) {
+                       std::size_t sourceStep, std::unique_ptr<std::int32_t[], PaintMap::Free> memory) {
     PaintMap map;
     map.sourceCols = sourceCols;
     map.sourceRows = sourceRows;
     map.sourceStep = sourceStep;
-    map.offsets.assign(static_cast<std::size_t>(kCanvasWidth) * kCanvasHeight, -1);
+    if (memory) {
+        std::memset(memory.get(), 0xFF, static_cast<std::size_t>(kCanvasWidth) * kCanvasHeight * sizeof(std::int32_t));
+        map.offsets = std::move(memory);
+    } else {
+        map.offsets = NewOffsets();
+    }
     const int width = std::min(imageWidth, sourceCols);
     const int height = std::min(imageHeight, sourceRows);
     if (width <= 0 || height <= 0) {
@@ -25,7 +55,7 @@ PaintMap BuildPaintMap(const Quarvel& correction, int imageWidth, int imageHeigh
     // One source column at a time through the batch chain, placed in
     // visiting order (x outer, y inner), so the last visited pixel wins.
     std::vector<CvPoint> column(static_cast<std::size_t>(height));
-    std::int32_t* const offsets = map.offsets.data();
+    std::int32_t* const offsets = map.offsets.get();
     for (int x = 0; x < width; ++x) {
         for (int y = 0; y < height; ++y) {
             column[static_cast<std::size_t>(y)] = cvPoint(x, y);
@@ -49,7 +79,7 @@ void Gather(const PaintMap& map, const cv::Mat& source, cv::Mat& canvas) {
         return;
     }
     const unsigned char* const src = source.data;
-    const std::int32_t* offsets = map.offsets.data();
+    const std::int32_t* offsets = map.offsets.get();
     for (int r = 0; r < kCanvasHeight; ++r) {
         unsigned char* row = canvas.ptr<unsigned char>(r);
         const std::int32_t* o = offsets + static_cast<std::size_t>(r) * kCanvasWidth;
@@ -125,9 +155,9 @@ std::shared_ptr<const PaintMap> PaintCache::Forward(const Quarvel& q, int imageW
     if (!forward_ || forward_->sourceCols != source.cols || forward_->sourceRows != source.rows ||
         forward_->sourceStep != source.step[0]) {
         fill_.reset();  // one map at a time
-        forward_.reset();
+        Recycle();
         forward_ = std::make_shared<const PaintMap>(
-            BuildPaintMap(q, imageWidth, imageHeight, source.cols, source.rows, source.step[0]));
+            BuildPaintMap(q, imageWidth, imageHeight, source.cols, source.rows, source.step[0], std::move(spare_)));
     }
     return forward_;
 }
@@ -137,15 +167,24 @@ std::shared_ptr<const FillMap> PaintCache::Fill(const Quarvel& q, int imageWidth
     const std::lock_guard<std::mutex> lock(mutex_);
     if (!fill_ || fill_->sourceCols != source.cols || fill_->sourceRows != source.rows) {
         forward_.reset();
+        spare_.reset();
         fill_.reset();
         fill_ = std::make_shared<const FillMap>(BuildFillMap(q, imageWidth, imageHeight, source.cols, source.rows));
     }
     return fill_;
 }
 
+void PaintCache::Recycle() noexcept {
+    // Only a map no caller still holds gives its memory back.
+    if (forward_ && forward_.use_count() == 1) {
+        spare_ = std::move(const_cast<PaintMap&>(*forward_).offsets);
+    }
+    forward_.reset();
+}
+
 void PaintCache::Clear() noexcept {
     const std::lock_guard<std::mutex> lock(mutex_);
-    forward_.reset();
+    Recycle();
     fill_.reset();
 }
 

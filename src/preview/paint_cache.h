@@ -17,10 +17,16 @@ namespace quarvel::detail {
 // the pixel that wins there under the painting rule (x outer, y inner,
 // last wins), or -1 where none lands. 1680 x 1050 x 4 bytes = 7.1 MB.
 struct PaintMap {
+    struct Free {
+        void operator()(std::int32_t* p) const noexcept;
+    };
     int sourceCols = 0;
     int sourceRows = 0;
     std::size_t sourceStep = 0;
-    std::vector<std::int32_t> offsets;
+    // kCanvasWidth x kCanvasHeight entries, in huge pages where the system
+    // offers them: the map is written column by column, a new row (and
+    // without huge pages a new page) with every source pixel.
+    std::unique_ptr<std::int32_t[], Free> offsets;
 };
 
 // The hole-free picture's map: for each canvas pixel of the picture's
@@ -37,8 +43,11 @@ struct FillMap {
 // Builds the forward map by running the chain over every source pixel
 // (x below min(imageWidth, sourceCols), y below min(imageHeight,
 // sourceRows)) through the batch path.
+// `memory`, when given, is an earlier map's (reused rather than taken
+// anew from the system, whose fresh pages cost more to touch than the
+// chain costs to run).
 PaintMap BuildPaintMap(const Quarvel& correction, int imageWidth, int imageHeight, int sourceCols, int sourceRows,
-                       std::size_t sourceStep);
+                       std::size_t sourceStep, std::unique_ptr<std::int32_t[], PaintMap::Free> memory = nullptr);
 
 // The canvas the map paints from `source` (which has the map's layout).
 void Gather(const PaintMap& map, const cv::Mat& source, cv::Mat& canvas);
@@ -58,8 +67,13 @@ public:
     bool empty() const noexcept;
 
 private:
+    void Recycle() noexcept;  // with mutex_ held
+
     mutable std::mutex mutex_;
     std::shared_ptr<const PaintMap> forward_;
+    // The memory of a map dropped by Clear, for the next one to reuse (the
+    // instance holds at most one map's memory in all).
+    std::unique_ptr<std::int32_t[], PaintMap::Free> spare_;
     std::shared_ptr<const FillMap> fill_;
 };
 
