@@ -57,6 +57,25 @@ bool IsIntegerArray(const py::array& a) {
 
 bool IsFloatArray(const py::array& a) { return a.dtype().kind() == 'f'; }
 
+// `map` over the rows of an (N, 2) array, in float64, with the GIL released.
+template <typename Map>
+py::array MapRows(const py::array& points, Map map) {
+    const DoubleArray in = DoubleArray::ensure(points);
+    DoubleArray out({in.shape(0), static_cast<py::ssize_t>(2)});
+    const double* src = in.data();
+    double* dst = out.mutable_data();
+    const py::ssize_t n = in.shape(0);
+    {
+        py::gil_scoped_release unlocked;
+        for (py::ssize_t i = 0; i < n; ++i) {
+            const cv::Point2d r = map(cv::Point2d(src[2 * i], src[2 * i + 1]));
+            dst[2 * i] = r.x;
+            dst[2 * i + 1] = r.y;
+        }
+    }
+    return std::move(out);
+}
+
 py::array CorrectPointsPy(const Quarvel& q, const py::array& points) {
     RequirePairs(points, "points");
     if (IsIntegerArray(points)) {
@@ -74,20 +93,7 @@ py::array CorrectPointsPy(const Quarvel& q, const py::array& points) {
     if (!IsFloatArray(points)) {
         throw py::type_error("points must be an integer or float array");
     }
-    const DoubleArray in = DoubleArray::ensure(points);
-    DoubleArray out({in.shape(0), static_cast<py::ssize_t>(2)});
-    const double* src = in.data();
-    double* dst = out.mutable_data();
-    const py::ssize_t n = in.shape(0);
-    {
-        py::gil_scoped_release unlocked;
-        for (py::ssize_t i = 0; i < n; ++i) {
-            const cv::Point2d r = q.CorrectPointSubpixel(cv::Point2d(src[2 * i], src[2 * i + 1]));
-            dst[2 * i] = r.x;
-            dst[2 * i + 1] = r.y;
-        }
-    }
-    return std::move(out);
+    return MapRows(points, [&q](const cv::Point2d& p) { return q.CorrectPointSubpixel(p); });
 }
 
 py::array InvertPointsPy(const Quarvel& q, const py::array& points) {
@@ -95,20 +101,7 @@ py::array InvertPointsPy(const Quarvel& q, const py::array& points) {
     if (!IsIntegerArray(points) && !IsFloatArray(points)) {
         throw py::type_error("points must be an integer or float array");
     }
-    const DoubleArray in = DoubleArray::ensure(points);
-    DoubleArray out({in.shape(0), static_cast<py::ssize_t>(2)});
-    const double* src = in.data();
-    double* dst = out.mutable_data();
-    const py::ssize_t n = in.shape(0);
-    {
-        py::gil_scoped_release unlocked;
-        for (py::ssize_t i = 0; i < n; ++i) {
-            const cv::Point2d r = q.InvertPoint(cv::Point2d(src[2 * i], src[2 * i + 1]));
-            dst[2 * i] = r.x;
-            dst[2 * i + 1] = r.y;
-        }
-    }
-    return std::move(out);
+    return MapRows(points, [&q](const cv::Point2d& p) { return q.InvertPoint(p); });
 }
 
 // A (H, W) uint8 array as a cv::Mat header over its memory (rows may be

@@ -7,7 +7,6 @@
 #include "correction/radial_setup.h"
 #include "preview/paint_cache.h"
 
-using quarvel::detail::ToFloat;
 
 void Quarvel::ComputeBarrelParam() { SetUpBarrel(); }
 
@@ -41,26 +40,14 @@ void Quarvel::StoreRadialSetup(const quarvel::detail::RadialSetup& setup) {
 }
 
 FPoint Quarvel::CorrectBarrelPoint(const CvPoint& p) const {
-    if (IsZero(focalZ)) {
-        return FPoint{static_cast<float>(p.x), static_cast<float>(p.y)};
-    }
-    const float dx = ToFloat(p.x - static_cast<double>(centerX));
-    const float dy = ToFloat(p.y - static_cast<double>(centerY));
-    const float s = ToFloat(static_cast<double>(quarvel::detail::Sq(dx)) + quarvel::detail::Sq(dy));
-    const float k = quarvel::detail::BarrelFactor(focalZ, s);
-    return quarvel::detail::PlaceAboutOutputCentre(k, dx, dy, scale, outCenterX, outCenterY);
+    return quarvel::detail::BarrelMapping(p.x, p.y, focalZ, centerX, centerY, scale, outCenterX, outCenterY);
 }
 
 CvPoint Quarvel::CorrectKeyStonePointByMat(const FPoint& p) const {
-    const cv::Matx33f& m = keyStoneMat;
-    const double x = p.x;
-    const double y = p.y;
-    const float w = ToFloat((m(2, 0) * x + m(2, 1) * y) + m(2, 2));
-    const float tx = ToFloat((m(0, 0) * x + m(0, 1) * y) + m(0, 2));
-    const float ty = ToFloat((m(1, 0) * x + m(1, 1) * y) + m(1, 2));
+    const quarvel::detail::ProjectiveTerms t = quarvel::detail::ProjectiveStep(keyStoneMat, p);
     CvPoint out;
-    out.x = quarvel::detail::TruncPlusHalf(static_cast<double>(tx) / w);
-    out.y = quarvel::detail::TruncPlusHalf(static_cast<double>(ty) / w);
+    out.x = quarvel::detail::TruncPlusHalf(static_cast<double>(t.x) / t.w);
+    out.y = quarvel::detail::TruncPlusHalf(static_cast<double>(t.y) / t.w);
     return out;
 }
 

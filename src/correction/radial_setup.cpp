@@ -74,6 +74,24 @@ FPoint PlaceAboutOutputCentre(float k, float dx, float dy, float scale, float ou
     return FPoint{ToFloat(static_cast<double>(outCenterX) + offsetX), ToFloat(static_cast<double>(outCenterY) + offsetY)};
 }
 
+FPoint BarrelMapping(double x, double y, float focal, float centerX, float centerY, float scale, float outCenterX,
+                     float outCenterY) noexcept {
+    if (IsZeroParam(focal)) {
+        return FPoint{ToFloat(x), ToFloat(y)};
+    }
+    const float dx = ToFloat(x - static_cast<double>(centerX));
+    const float dy = ToFloat(y - static_cast<double>(centerY));
+    const float s = ToFloat(static_cast<double>(Sq(dx)) + Sq(dy));
+    return PlaceAboutOutputCentre(BarrelFactor(focal, s), dx, dy, scale, outCenterX, outCenterY);
+}
+
+ProjectiveTerms ProjectiveStep(const cv::Matx33f& m, const FPoint& p) noexcept {
+    const double x = p.x;
+    const double y = p.y;
+    return ProjectiveTerms{ToFloat((m(2, 0) * x + m(2, 1) * y) + m(2, 2)), ToFloat((m(0, 0) * x + m(0, 1) * y) + m(0, 2)),
+                           ToFloat((m(1, 0) * x + m(1, 1) * y) + m(1, 2))};
+}
+
 OutputGeometry FitToDisplay(float centerX, float centerY, float k, DisplaySize display) noexcept {
     const float a = ToFloat(static_cast<double>(centerX) * k);
     const float b = ToFloat(static_cast<double>(k) * centerY);

@@ -53,6 +53,23 @@ SphereTerms SphereFactor(float f, float a, float b) noexcept;
 // scale, about the output centre: the last step of both radial mappings.
 FPoint PlaceAboutOutputCentre(float k, float dx, float dy, float scale, float outCenterX, float outCenterY) noexcept;
 
+// The barrel mapping of a camera position: (x, y) itself when the focal
+// value counts as zero; else the offset from the centre rounded to float,
+// magnified by the barrel factor of its squared radius and placed about
+// the output centre. Integer positions give exactly CorrectBarrelPoint.
+FPoint BarrelMapping(double x, double y, float focal, float centerX, float centerY, float scale, float outCenterX,
+                     float outCenterY) noexcept;
+
+// The projective step's three named quantities for an output-image point:
+// w = (m20 x + m21 y) + m22, X and Y likewise, each rounded to float. The
+// quotients X / w and Y / w are the caller's.
+struct ProjectiveTerms {
+    float w;
+    float x;
+    float y;
+};
+ProjectiveTerms ProjectiveStep(const cv::Matx33f& m, const FPoint& p) noexcept;
+
 // The barrel model's set-up. The display is asked (through QueryDisplay)
 // only when the geometry is fitted, and only when the host has not fixed
 // its size (`hostDisplay` non-null: that size is used instead).
