@@ -192,14 +192,16 @@ int RunPreview(const Args& args) {
     if (frames) {
         cv::VideoCapture capture;
         try {
+            // Files through FFmpeg and cameras through V4L2 only: OpenCV's
+            // other backends (image sequences, gphoto2) would be probed too.
             if (parsed.Has("video")) {
-                capture.open(parsed.Get("video"));
+                capture.open(parsed.Get("video"), cv::CAP_FFMPEG);
             } else {
                 const auto index = ParseInt(parsed.Get("camera"));
                 if (!index || *index < 0) {
                     return UsageError("preview ", "preview: --camera needs a camera number");
                 }
-                capture.open(*index);
+                capture.open(*index, cv::CAP_V4L2);
             }
         } catch (const cv::Exception&) {
         }
