@@ -2,6 +2,7 @@
 // per input point, in input order.
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <string>
 
@@ -47,8 +48,11 @@ public:
 
     void Write(const CvPoint& p) {
         char line[32];
-        const int n = std::snprintf(line, sizeof line, "%d %d\n", p.x, p.y);
-        buffer_.append(line, static_cast<std::size_t>(n));
+        char* end = std::to_chars(line, line + 12, p.x).ptr;
+        *end++ = ' ';
+        end = std::to_chars(end, end + 12, p.y).ptr;
+        *end++ = '\n';
+        buffer_.append(line, static_cast<std::size_t>(end - line));
         if (buffer_.size() >= kChunk) {
             Flush();
         }
