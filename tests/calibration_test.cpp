@@ -177,6 +177,17 @@ TEST(Calibration, TheFitIsWhatALoadComputes) {
         }
     }
     EXPECT_FALSE(quarvel::WriteParameterFile("/nonexistent/dir/x.ini", fit.params));
+    std::string error;
+    EXPECT_FALSE(quarvel::WriteParameterFile("/nonexistent/dir/x.ini", fit.params, false, &error));
+    EXPECT_NE(error.find("/nonexistent/dir/x.ini"), std::string::npos) << error;
+    // Values without a display size write no [quarvel] section.
+    CalibrationParams bare = fit.params;
+    bare.displayWidth = 0;
+    const std::string path = (dir.path() / "bare.ini").string();
+    ASSERT_TRUE(quarvel::WriteParameterFile(path, bare));
+    Quarvel loaded;
+    ASSERT_TRUE(loaded.ReadIniParam(path));
+    EXPECT_EQ(loaded.GetLoadReport().calibratedWidth, 0);
 }
 
 TEST(Calibration, UntrustworthyInputsGiveNoFit) {

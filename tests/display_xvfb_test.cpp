@@ -43,6 +43,14 @@ TEST(XDisplay, QueryReportsTheServersScreen) {
     const auto size = QueryDisplaySize();
     EXPECT_EQ(size.width, 800);
     EXPECT_EQ(size.height, 600);
+    // Without a primary output the screen is what a load uses, listed first
+    // beside the outputs.
+    const std::vector<quarvel::DisplayInfo> displays = Quarvel::ListDisplays();
+    ASSERT_GE(displays.size(), 2u);
+    EXPECT_EQ(displays[0].source, quarvel::DisplaySource::XScreen);
+    EXPECT_TRUE(displays[0].used);
+    EXPECT_FALSE(displays[1].used);
+    EXPECT_EQ(displays[1].source, quarvel::DisplaySource::RandrOutput);
 }
 
 TEST(XDisplay, SetUpFitsToTheServersScreen) {
@@ -82,6 +90,13 @@ TEST(XDisplay, PrimaryOutputModeWinsOverTheScreenSize) {
     const auto size = QueryDisplaySize();
     EXPECT_EQ(size.width, 640);
     EXPECT_EQ(size.height, 480);
+    // The outputs as a host sees them: the primary one, used, by name.
+    const std::vector<quarvel::DisplayInfo> outputs = Quarvel::ListDisplays();
+    ASSERT_EQ(outputs.size(), 1u);
+    EXPECT_EQ(outputs[0].name, "screen");
+    EXPECT_EQ(outputs[0].source, quarvel::DisplaySource::RandrOutput);
+    EXPECT_TRUE(outputs[0].used);
+    EXPECT_EQ(outputs[0].width, 640);
     EXPECT_EQ(std::system("xrandr --fb 800x600 --output screen --mode 800x600"), 0);
     EXPECT_EQ(QueryDisplaySize().width, 800);
 }

@@ -215,4 +215,57 @@ TEST(SigpipeGuard, ConsumesOnlyWhatItsScopeRaised) {
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
+TEST(ReportNames, EveryValueHasItsText) {
+    using quarvel::DisplaySource;
+    using quarvel::Encoding;
+    EXPECT_STREQ(quarvel::ToString(DisplaySource::Host), "host");
+    EXPECT_STREQ(quarvel::ToString(DisplaySource::RandrOutput), "RandR output");
+    EXPECT_STREQ(quarvel::ToString(DisplaySource::XScreen), "X screen");
+    EXPECT_STREQ(quarvel::ToString(DisplaySource::WaylandOutput), "Wayland output");
+    EXPECT_STREQ(quarvel::ToString(DisplaySource::Fallback), "fallback");
+    EXPECT_STREQ(quarvel::ToString(static_cast<DisplaySource>(99)), "unknown");
+    EXPECT_STREQ(quarvel::ToString(Encoding::Gbk), "GBK");
+    EXPECT_STREQ(quarvel::ToString(Encoding::Utf8), "UTF-8");
+    EXPECT_STREQ(quarvel::ToString(Encoding::Utf16LE), "UTF-16LE");
+    EXPECT_STREQ(quarvel::ToString(Encoding::Utf16BE), "UTF-16BE");
+    EXPECT_STREQ(quarvel::ToString(static_cast<Encoding>(99)), "unknown");
+}
+
+TEST(ReportNames, SpacesWidthsAndStrayBytesInNames) {
+    TempDir dir;
+    // A byte that is no character makes the whole file GBK; a name that is
+    // not valid GBK either is still listed, as the bytes it has.
+    const std::string text = std::string("[图像参数]\n\xE3\x80\x80图像宽度\xE3\x80\x80=1280\n图像高度=720\n[桶形校正参数]\n焦点Ｚ值=1800\n") +
+                             "[x]\nk\xC3=1\n";
+    Quarvel q;
+    ASSERT_TRUE(q.ReadIniParam(dir.Write("p.ini", text)));
+    const LoadReport r = q.GetLoadReport();
+    EXPECT_EQ(r.encoding, quarvel::Encoding::Gbk);  // not valid UTF-8 as a whole
+    bool listed = false;
+    for (const quarvel::UnknownKey& k : r.unknownKeys) {
+        listed = listed || (k.section == "x" && k.key == "k\xC3");
+    }
+    EXPECT_TRUE(listed);
+}
+
+TEST(ReportNames, NearMissKindsInAUtf8File) {
+    TempDir dir;
+    const std::string text = "[图像参数]\n\xE3\x80\x80图像宽度\xE3\x80\x80=1280\n[桶形校正参数]\n焦点Ｚ值=1800\n";
+    Quarvel q;
+    ASSERT_TRUE(q.ReadIniParam(dir.Write("p.ini", text)));
+    const LoadReport r = q.GetLoadReport();
+    ASSERT_EQ(r.entries[0].nearMisses.size(), 1u);
+    EXPECT_EQ(r.entries[0].nearMisses[0].differs, "surrounding space");  // U+3000 is a space
+    ASSERT_EQ(r.entries[2].nearMisses.size(), 1u);
+    EXPECT_EQ(r.entries[2].nearMisses[0].differs, "full-width/half-width form");
+}
+
+TEST(ReportNames, ListDisplaysNamesTheOneALoadUses) {
+    // The tests' platform answers 1680 x 1050.
+    const std::vector<quarvel::DisplayInfo> displays = Quarvel::ListDisplays();
+    ASSERT_EQ(displays.size(), 1u);
+    EXPECT_TRUE(displays[0].used);
+    EXPECT_EQ(displays[0].width, 1680);
+}
+
 }  // namespace

@@ -178,4 +178,39 @@ TEST(RenderBarrel, IsTheCanvasTestBarrelCorrectKeeps) {
     EXPECT_GT(cv::countNonZero(rendered), 500000);
 }
 
+TEST(PointArrays, StridedAndEmptyInputs) {
+    TempDir dir;
+    const Quarvel q = Example(dir);
+    // A column of a wider two-channel matrix is not continuous.
+    cv::Mat wide(5, 3, CV_32SC2, cv::Scalar(100, 200));
+    cv::Mat out;
+    ASSERT_TRUE(q.CorrectPoints(wide.col(1), out));
+    EXPECT_EQ(out.at<cv::Point>(4), q.CorrectPoint(cv::Point(100, 200)));
+    cv::Mat inverted(2, 2, CV_8UC1);
+    EXPECT_TRUE(q.InvertPoints(cv::Mat(), inverted));
+    EXPECT_TRUE(inverted.empty());
+    std::vector<cv::Point> ints = {{10, 5}};
+    std::vector<cv::Point2d> cams;
+    ASSERT_TRUE(q.InvertPoints(ints, cams));
+    EXPECT_EQ(cams[0], q.InvertPoint(cv::Point2d(10, 5)));
+}
+
+TEST(RenderBarrel, UnsuitableSourcesPaintBlankCanvases) {
+    TempDir dir;
+    const Quarvel q = Example(dir);
+    for (const cv::Mat& bad : {cv::Mat(), cv::Mat(720, 1280, CV_8UC3, cv::Scalar(9, 9, 9)),
+                               cv::Mat(720, 1280, CV_32FC1, cv::Scalar(9))}) {
+        const cv::Mat forward = q.RenderBarrel(bad);
+        const cv::Mat filled = q.RenderBarrelFilled(bad);
+        ASSERT_EQ(forward.size(), cv::Size(1680, 1050));
+        ASSERT_EQ(filled.size(), cv::Size(1680, 1050));
+        EXPECT_EQ(cv::countNonZero(forward), 0);
+        EXPECT_EQ(cv::countNonZero(filled), 0);
+    }
+    // A picture moved wholly off the canvas fills nothing.
+    Quarvel away = q;
+    QuarvelTestPeer::keyStoneMat(away) = cv::Matx33f(1, 0, 5000, 0, 1, 0, 0, 0, 1);
+    EXPECT_EQ(cv::countNonZero(away.RenderBarrelFilled(cv::Mat(720, 1280, CV_8UC1, cv::Scalar(9)))), 0);
+}
+
 }  // namespace

@@ -4,11 +4,14 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -90,6 +93,46 @@ TEST(Wayland, ALoadWithoutXTakesTheCompositorsOutput) {
     EXPECT_EQ(q.GetLoadReport().display.width, 1280);
     unsetenv("WAYLAND_SOCKET");
     unsetenv("WAYLAND_DISPLAY");
+}
+
+TEST(Wayland, CompositorsThatAreNotThereFallBack) {
+    TempDir runtime;
+    unsetenv("DISPLAY");
+    const std::string file = runtime.Write("p.ini", quarvel::test::ToGbk(quarvel::test::IniText(
+        quarvel::test::CalibrationLines(2000, 1000, 6000.0f, {"1", "0", "0", "0", "1", "0", "0", "0", "1"}))));
+    const auto source = [&] {
+        Quarvel q;
+        EXPECT_TRUE(q.ReadIniParam(file));
+        return q.GetLoadReport().display.source;
+    };
+    // A name with no socket, an absolute path to nothing, no runtime
+    // directory, a socket name too long for an address.
+    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    setenv("WAYLAND_DISPLAY", "nobody-here", 1);
+    EXPECT_EQ(source(), quarvel::DisplaySource::Fallback);
+    setenv("WAYLAND_DISPLAY", (runtime.path() / "absent").c_str(), 1);
+    EXPECT_EQ(source(), quarvel::DisplaySource::Fallback);
+    setenv("WAYLAND_DISPLAY", std::string(200, 'w').c_str(), 1);
+    EXPECT_EQ(source(), quarvel::DisplaySource::Fallback);
+    unsetenv("XDG_RUNTIME_DIR");
+    setenv("WAYLAND_DISPLAY", "nobody-here", 1);
+    EXPECT_EQ(source(), quarvel::DisplaySource::Fallback);
+    // Something that accepts the connection but never speaks Wayland: the
+    // query gives up at its deadline.
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = (runtime.path() / "mute").string();
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    setenv("WAYLAND_DISPLAY", path.c_str(), 1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(source(), quarvel::DisplaySource::Fallback);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    close(listener);
+    unsetenv("WAYLAND_DISPLAY");
+    EXPECT_EQ(Quarvel::ListDisplays().size(), 1u);  // the fallback
 }
 
 }  // namespace
