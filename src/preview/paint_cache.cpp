@@ -35,6 +35,26 @@ std::unique_ptr<std::int32_t[], PaintMap::Free> NewOffsets() {
 
 }  // namespace
 
+namespace {
+
+void FindRowSpans(PaintMap& map) {
+    map.rowSpans.assign(kCanvasHeight, {0, 0});
+    for (int r = 0; r < kCanvasHeight; ++r) {
+        const std::int32_t* row = map.offsets.get() + static_cast<std::size_t>(r) * kCanvasWidth;
+        int first = 0;
+        while (first < kCanvasWidth && row[first] < 0) {
+            ++first;
+        }
+        int end = kCanvasWidth;
+        while (end > first && row[end - 1] < 0) {
+            --end;
+        }
+        map.rowSpans[static_cast<std::size_t>(r)] = {first, end};
+    }
+}
+
+}  // namespace
+
 PaintMap BuildPaintMap(const Quarvel& correction, int imageWidth, int imageHeight, int sourceCols, int sourceRows,
                        std::size_t sourceStep, std::unique_ptr<std::int32_t[], PaintMap::Free> memory) {
     PaintMap map;
@@ -50,6 +70,7 @@ PaintMap BuildPaintMap(const Quarvel& correction, int imageWidth, int imageHeigh
     const int width = std::min(imageWidth, sourceCols);
     const int height = std::min(imageHeight, sourceRows);
     if (width <= 0 || height <= 0) {
+        FindRowSpans(map);  // nothing reached
         return map;
     }
     // One source column at a time through the batch chain, placed in
@@ -69,6 +90,7 @@ PaintMap BuildPaintMap(const Quarvel& correction, int imageWidth, int imageHeigh
             }
         }
     }
+    FindRowSpans(map);
     return map;
 }
 
@@ -83,9 +105,12 @@ void Gather(const PaintMap& map, const cv::Mat& source, cv::Mat& canvas) {
     for (int r = 0; r < kCanvasHeight; ++r) {
         unsigned char* row = canvas.ptr<unsigned char>(r);
         const std::int32_t* o = offsets + static_cast<std::size_t>(r) * kCanvasWidth;
-        for (int c = 0; c < kCanvasWidth; ++c) {
-            // Unreached pixels read as 0 without a branch: their offset
-            // is -1, and the mask clears what is read from offset 0.
+        const auto [first, end] = map.rowSpans[static_cast<std::size_t>(r)];
+        std::memset(row, 0, static_cast<std::size_t>(first));
+        std::memset(row + end, 0, static_cast<std::size_t>(kCanvasWidth - end));
+        for (int c = first; c < end; ++c) {
+            // Holes inside the span read as 0 without a branch: their
+            // offset is -1, and the mask clears what is read from offset 0.
             const std::int32_t at = o[c];
             const unsigned char v = src[at < 0 ? 0 : at];
             row[c] = static_cast<unsigned char>(v & static_cast<unsigned char>(~(at >> 31)));

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -27,6 +28,9 @@ struct PaintMap {
     // offers them: the map is written column by column, a new row (and
     // without huge pages a new page) with every source pixel.
     std::unique_ptr<std::int32_t[], Free> offsets;
+    // For each canvas row, the columns [first, end) between its first and
+    // last reached pixel; the gather leaves the rest 0 without reading.
+    std::vector<std::pair<int, int>> rowSpans;
 };
 
 // The hole-free picture's map: for each canvas pixel of the picture's
