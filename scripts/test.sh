@@ -5,7 +5,8 @@
 #   asan      Clang build, warnings as errors, every test again under
 #             AddressSanitizer + UndefinedBehaviorSanitizer (float-to-int
 #             overflow included), every report fatal
-#   tsan      the concurrent-correction test under ThreadSanitizer
+#   tsan      the concurrency tests under ThreadSanitizer (concurrent
+#             correction, and loads on two threads against an Xvfb of their own)
 #   coverage  GCC coverage build, every test, gcovr line/branch summary
 #   fuzz      each libFuzzer target for QUARVEL_FUZZ_SECONDS (default 60)
 #   bench     builds the benchmarks and runs each once, briefly, with the
