@@ -42,26 +42,26 @@ run_ctest() {  # dir
 }
 
 stage_gcc() {
-  configure build/test-gcc -DCMAKE_CXX_COMPILER=g++
+  configure build/test-gcc -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++
   cmake --build build/test-gcc -j "$jobs"
   run_ctest build/test-gcc
 }
 
 stage_asan() {
-  configure build/test-asan -DCMAKE_CXX_COMPILER=clang++ -DQUARVEL_SANITIZE=address
+  configure build/test-asan -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQUARVEL_SANITIZE=address
   cmake --build build/test-asan -j "$jobs"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest build/test-asan
 }
 
 stage_tsan() {
-  configure build/test-tsan -DCMAKE_CXX_COMPILER=clang++ -DQUARVEL_SANITIZE=thread -DQUARVEL_BUILD_TOOLS=OFF
+  configure build/test-tsan -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQUARVEL_SANITIZE=thread -DQUARVEL_BUILD_TOOLS=OFF
   cmake --build build/test-tsan -j "$jobs" --target quarvel_thread_tests
   TSAN_OPTIONS=halt_on_error=1 build/test-tsan/tests/quarvel_thread_tests
   passed=$((passed + 1))
 }
 
 stage_coverage() {
-  configure build/test-coverage -DCMAKE_CXX_COMPILER=g++ -DQUARVEL_COVERAGE=ON -DCMAKE_BUILD_TYPE=Debug
+  configure build/test-coverage -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DQUARVEL_COVERAGE=ON -DCMAKE_BUILD_TYPE=Debug
   cmake --build build/test-coverage -j "$jobs"
   find build/test-coverage -name '*.gcda' -delete
   run_ctest build/test-coverage
@@ -72,7 +72,7 @@ stage_coverage() {
 }
 
 stage_fuzz() {
-  configure build/test-fuzz -DCMAKE_CXX_COMPILER=clang++ -DQUARVEL_FUZZ=ON -DQUARVEL_BUILD_TOOLS=OFF
+  configure build/test-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQUARVEL_FUZZ=ON -DQUARVEL_BUILD_TOOLS=OFF
   cmake --build build/test-fuzz -j "$jobs" --target reader_fuzz load_fuzz
   bash tests/fuzz/run.sh build/test-fuzz "${QUARVEL_FUZZ_SECONDS:-60}"
 }
