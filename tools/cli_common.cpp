@@ -22,6 +22,16 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
+// A number's text without surrounding blanks or a leading '+', which
+// from_chars does not take.
+std::string_view NumberText(std::string_view text) {
+    text = Trim(text);
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+    }
+    return text;
+}
+
 const Option* FindOption(const std::vector<Option>& options, std::string_view name, char letter) {
     for (const Option& o : options) {
         if ((!name.empty() && o.name == name) || (letter != 0 && o.letter == letter)) {
@@ -105,10 +115,7 @@ std::optional<std::string> ParseOptions(const Args& args, const std::vector<Opti
 }
 
 std::optional<int> ParseInt(std::string_view text) {
-    text = Trim(text);
-    if (!text.empty() && text.front() == '+') {
-        text.remove_prefix(1);
-    }
+    text = NumberText(text);
     int value = 0;
     const char* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, value, 10);
@@ -119,10 +126,7 @@ std::optional<int> ParseInt(std::string_view text) {
 }
 
 std::optional<double> ParseNumber(std::string_view text) {
-    text = Trim(text);
-    if (!text.empty() && text.front() == '+') {
-        text.remove_prefix(1);
-    }
+    text = NumberText(text);
     double value = 0.0;
     const char* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, value, std::chars_format::general);

@@ -24,29 +24,13 @@ cv::Mat PaintCanvas(const Quarvel& correction, const cv::Mat& source, int imageW
     if (source.empty() || source.type() != CV_8UC1) {
         return canvas;
     }
-    const int width = std::min(imageWidth, source.cols);
-    const int height = std::min(imageHeight, source.rows);
-    if (width <= 0 || height <= 0) {
-        return canvas;
-    }
-    // One source column at a time through the batch chain, then painted in
-    // visiting order (x outer, y inner), so the last visited pixel wins.
-    std::vector<CvPoint> column(static_cast<std::size_t>(height));
     unsigned char* const pixels = canvas.ptr<unsigned char>();
     const std::size_t stride = canvas.step[0];
-    for (int x = 0; x < width; ++x) {
-        for (int y = 0; y < height; ++y) {
-            column[static_cast<std::size_t>(y)] = cvPoint(x, y);
-        }
-        correction.CorrectPoints(column.data(), column.data(), column.size());
-        for (int y = 0; y < height; ++y) {
-            const CvPoint q = column[static_cast<std::size_t>(y)];
-            if (q.x >= 0 && q.x < kCanvasWidth && q.y >= 0 && q.y < kCanvasHeight) {
-                pixels[static_cast<std::size_t>(q.y) * stride + static_cast<std::size_t>(q.x)] =
-                    source.ptr<unsigned char>(y)[x];
-            }
-        }
-    }
+    ForEachPlacement(correction, std::min(imageWidth, source.cols), std::min(imageHeight, source.rows),
+                     [&](int cx, int cy, int x, int y) {
+                         pixels[static_cast<std::size_t>(cy) * stride + static_cast<std::size_t>(cx)] =
+                             source.ptr<unsigned char>(y)[x];
+                     });
     return canvas;
 }
 

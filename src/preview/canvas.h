@@ -1,6 +1,9 @@
 #ifndef QUARVEL_SRC_PREVIEW_CANVAS_H
 #define QUARVEL_SRC_PREVIEW_CANVAS_H
 
+#include <cstddef>
+#include <vector>
+
 #include <opencv2/core.hpp>
 
 #include <quarvel/quarvel.h>
@@ -19,6 +22,30 @@ inline constexpr const char* kPreviewWindow = "barrel";
 // source is null, of another depth or channel count, or describes pixel data
 // smaller than its own width, height and stride.
 cv::Mat ViewGreyImage(const IplImage* source) noexcept;
+
+// Runs the chain over source pixels (x below `width`, outer; y below
+// `height`, inner) one column at a time through the batch path, and calls
+// place(canvasX, canvasY, x, y) for each that lands on the canvas, in that
+// visiting order: a later call for the same canvas pixel wins.
+template <typename Place>
+void ForEachPlacement(const Quarvel& correction, int width, int height, Place place) {
+    if (width <= 0 || height <= 0) {
+        return;
+    }
+    std::vector<CvPoint> column(static_cast<std::size_t>(height));
+    for (int x = 0; x < width; ++x) {
+        for (int y = 0; y < height; ++y) {
+            column[static_cast<std::size_t>(y)] = cvPoint(x, y);
+        }
+        correction.CorrectPoints(column.data(), column.data(), column.size());
+        for (int y = 0; y < height; ++y) {
+            const CvPoint q = column[static_cast<std::size_t>(y)];
+            if (q.x >= 0 && q.x < kCanvasWidth && q.y >= 0 && q.y < kCanvasHeight) {
+                place(q.x, q.y, x, y);
+            }
+        }
+    }
+}
 
 // Paints the source through `correction`'s chain onto a fresh zeroed canvas:
 // pixel (x, y) for x below min(imageWidth, source width) (outer loop) and y

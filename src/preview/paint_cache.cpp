@@ -67,29 +67,13 @@ PaintMap BuildPaintMap(const Quarvel& correction, int imageWidth, int imageHeigh
     } else {
         map.offsets = NewOffsets();
     }
-    const int width = std::min(imageWidth, sourceCols);
-    const int height = std::min(imageHeight, sourceRows);
-    if (width <= 0 || height <= 0) {
-        FindRowSpans(map);  // nothing reached
-        return map;
-    }
-    // One source column at a time through the batch chain, placed in
-    // visiting order (x outer, y inner), so the last visited pixel wins.
-    std::vector<CvPoint> column(static_cast<std::size_t>(height));
     std::int32_t* const offsets = map.offsets.get();
-    for (int x = 0; x < width; ++x) {
-        for (int y = 0; y < height; ++y) {
-            column[static_cast<std::size_t>(y)] = cvPoint(x, y);
-        }
-        correction.CorrectPoints(column.data(), column.data(), column.size());
-        for (int y = 0; y < height; ++y) {
-            const CvPoint q = column[static_cast<std::size_t>(y)];
-            if (q.x >= 0 && q.x < kCanvasWidth && q.y >= 0 && q.y < kCanvasHeight) {
-                offsets[static_cast<std::size_t>(q.y) * kCanvasWidth + static_cast<std::size_t>(q.x)] =
-                    static_cast<std::int32_t>(static_cast<std::size_t>(y) * sourceStep + static_cast<std::size_t>(x));
-            }
-        }
-    }
+    ForEachPlacement(correction, std::min(imageWidth, sourceCols), std::min(imageHeight, sourceRows),
+                     [&](int cx, int cy, int x, int y) {
+                         offsets[static_cast<std::size_t>(cy) * kCanvasWidth + static_cast<std::size_t>(cx)] =
+                             static_cast<std::int32_t>(static_cast<std::size_t>(y) * sourceStep +
+                                                       static_cast<std::size_t>(x));
+                     });
     FindRowSpans(map);
     return map;
 }
