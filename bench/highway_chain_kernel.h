@@ -1,7 +1,7 @@
 #ifndef QUARVEL_BENCH_HIGHWAY_CHAIN_KERNEL_H
 #define QUARVEL_BENCH_HIGHWAY_CHAIN_KERNEL_H
 
-#include "correction/chain_kernel.h"
+#include "model/chain_kernel.h"
 
 namespace quarvel::detail {
 

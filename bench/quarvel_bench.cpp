@@ -17,10 +17,8 @@
 #include <quarvel/calibration.h>
 #include <quarvel/quarvel.h>
 
-#include "correction/chain_kernel.h"
 #include "highway_chain_kernel.h"
-#include "preview/canvas.h"
-#include "platform/display_size.h"
+#include "model/chain.h"
 
 namespace {
 
@@ -41,11 +39,13 @@ std::string WriteCalibration(int width, int height) {
     return path;
 }
 
-// One loaded instance per source size, loaded on first use.
+// One loaded instance per source size, loaded on first use, set up for
+// the 1680 x 1050 display (no X server is asked).
 const Quarvel& Calibrated(int width, int height) {
     static std::map<std::pair<int, int>, Quarvel> loaded;
     const auto [it, fresh] = loaded.try_emplace({width, height});
     if (fresh) {
+        it->second.SetDisplaySize(1680, 1050);
         it->second.ReadIniParam(WriteCalibration(width, height).c_str());
     }
     return it->second;
@@ -125,25 +125,10 @@ void BM_OpenCvPerspectiveTransform(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenCvPerspectiveTransform)->Unit(benchmark::kMillisecond);
 
-// The kernel parameters of a loaded instance, as its batch path gathers
-// them (read back through its own chain: the centre maps to the output
-// centre, and the record's values are what the file and set-up gave).
+// The kernel parameters of a loaded instance, from its model.
 quarvel::detail::ChainParams ParamsOf(const Quarvel& q) {
-    const quarvel::LoadReport r = q.GetLoadReport();
-    quarvel::detail::ChainParams p{};
-    const int width = static_cast<int>(r.entries[0].value);
-    const int height = static_cast<int>(r.entries[1].value);
-    p.barrel = r.entries[2].value != 0.0;
-    p.centerX = static_cast<float>(width * 0.5);
-    p.centerY = static_cast<float>(height * 0.5);
-    p.focal = static_cast<float>(r.entries[2].value);
-    p.scale = r.setup.scale;
-    p.outCenterX = r.setup.outCenterX;
-    p.outCenterY = r.setup.outCenterY;
-    for (int i = 0; i < 9; ++i) {
-        p.m[i / 3][i % 3] = static_cast<float>(r.entries[12 + static_cast<std::size_t>(i)].value);
-    }
-    return p;
+    const quarvel::Model m = q.GetModel();
+    return quarvel::detail::KernelParams(quarvel::detail::ChainOf(m.params().focalZ, m.geometry(), m.params().matrix));
 }
 
 cv::Mat GreySource(int width, int height) {
@@ -288,17 +273,12 @@ void BM_FitCalibration(benchmark::State& state) {
     truth.imageHeight = 720;
     truth.focalZ = static_cast<float>(std::sqrt((640.0 * 640 + 360.0 * 360) * 6.0));
     truth.matrix = cv::Matx33f(1.2f, 0.02f, 30, -0.01f, 1.2f, 20, 2e-5f, 3e-5f, 1);
-    Quarvel q;
-    q.SetDisplaySize(1920, 1080);
-    q.LoadParams(truth);
+    const quarvel::Model q(truth, cv::Size(1920, 1080));
     const int side = static_cast<int>(std::lround(std::sqrt(static_cast<double>(state.range(0)))));
     std::vector<quarvel::PointPair> pairs;
     cv::RNG noise(5);
-    for (int r = 0; r < side; ++r) {
-        for (int c = 0; c < side; ++c) {
-            const cv::Point2d target(240 + c * 1440.0 / (side - 1), 135 + r * 810.0 / (side - 1));
-            pairs.push_back({q.InvertPoint(target) + cv::Point2d(noise.gaussian(0.3), noise.gaussian(0.3)), target});
-        }
+    for (const cv::Point2d& target : quarvel::TargetGrid(side, side, cv::Size(1920, 1080))) {
+        pairs.push_back({q.InvertPoint(target) + cv::Point2d(noise.gaussian(0.3), noise.gaussian(0.3)), target});
     }
     quarvel::FitOptions options;
     options.imageWidth = 1280;
@@ -318,8 +298,6 @@ int main(int argc, char** argv) {
     // Side by side on one core: OpenCV would otherwise spread remap and
     // perspectiveTransform over every core while the library uses one.
     cv::setNumThreads(1);
-    // The set-up never waits for an X server here.
-    quarvel::detail::SetDisplaySizeSource([] { return quarvel::detail::DisplaySize{1680, 1050}; });
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;

@@ -9,9 +9,13 @@ install(TARGETS quarvel
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES
   ${PROJECT_SOURCE_DIR}/include/quarvel/quarvel.h
+  ${PROJECT_SOURCE_DIR}/include/quarvel/model.h
+  ${PROJECT_SOURCE_DIR}/include/quarvel/parameter_file.h
+  ${PROJECT_SOURCE_DIR}/include/quarvel/display.h
+  ${PROJECT_SOURCE_DIR}/include/quarvel/preview.h
   ${PROJECT_SOURCE_DIR}/include/quarvel/calibration.h
-  ${PROJECT_SOURCE_DIR}/include/quarvel/export.h
   ${PROJECT_SOURCE_DIR}/include/quarvel/load_report.h
+  ${PROJECT_SOURCE_DIR}/include/quarvel/export.h
   ${PROJECT_BINARY_DIR}/include/quarvel/version.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quarvel)
 

@@ -22,10 +22,21 @@ namespace {
 using IntArray = py::array_t<std::int32_t, py::array::c_style>;
 using DoubleArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
+// Points as OpenCV lays them out: (N, 2), or (N, 1, 2) as cv2's functions
+// return them. The result keeps the layout it was given, as
+// cv2.perspectiveTransform does.
 void RequirePairs(const py::array& a, const char* what) {
-    if (a.ndim() != 2 || a.shape(1) != 2) {
-        throw py::value_error(std::string(what) + " must be an (N, 2) array");
+    const bool flat = a.ndim() == 2 && a.shape(1) == 2;
+    const bool opencv = a.ndim() == 3 && a.shape(1) == 1 && a.shape(2) == 2;
+    if (!flat && !opencv) {
+        throw py::value_error(std::string(what) + " must be an (N, 2) or (N, 1, 2) array");
     }
+}
+
+// The layout of `points` for `n` results.
+std::vector<py::ssize_t> ShapeOf(const py::array& points) {
+    std::vector<py::ssize_t> shape(points.shape(), points.shape() + points.ndim());
+    return shape;
 }
 
 // Integer points as C-contiguous int32, converting other integer dtypes
@@ -39,7 +50,7 @@ IntArray AsInt32Points(const py::array& a) {
         throw py::type_error("points must be an integer or float array");
     }
     const std::int64_t* v = wide.data();
-    IntArray out({wide.shape(0), static_cast<py::ssize_t>(2)});
+    IntArray out(ShapeOf(a));
     std::int32_t* o = out.mutable_data();
     for (py::ssize_t i = 0; i < wide.size(); ++i) {
         if (v[i] < std::numeric_limits<std::int32_t>::min() || v[i] > std::numeric_limits<std::int32_t>::max()) {
@@ -61,7 +72,7 @@ bool IsFloatArray(const py::array& a) { return a.dtype().kind() == 'f'; }
 template <typename Map>
 py::array MapRows(const py::array& points, Map map) {
     const DoubleArray in = DoubleArray::ensure(points);
-    DoubleArray out({in.shape(0), static_cast<py::ssize_t>(2)});
+    DoubleArray out(ShapeOf(points));
     const double* src = in.data();
     double* dst = out.mutable_data();
     const py::ssize_t n = in.shape(0);
@@ -80,7 +91,7 @@ py::array CorrectPointsPy(const Quarvel& q, const py::array& points) {
     RequirePairs(points, "points");
     if (IsIntegerArray(points)) {
         const IntArray in = AsInt32Points(points);
-        IntArray out({in.shape(0), static_cast<py::ssize_t>(2)});
+        IntArray out(ShapeOf(points));
         const auto* src = reinterpret_cast<const CvPoint*>(in.data());
         auto* dst = reinterpret_cast<CvPoint*>(out.mutable_data());
         const auto n = static_cast<std::size_t>(in.shape(0));
@@ -363,8 +374,8 @@ PYBIND11_MODULE(quarvel, m) {
             },
             py::arg("point"), "(x, y) real camera position -> the unrounded (X, Y).")
         .def("correct_points", &CorrectPointsPy, py::arg("points"),
-             "An (N, 2) array: integer dtypes give int32 results bit-identical to correct_point; float dtypes "
-             "give float64 sub-pixel results.")
+             "An (N, 2) or (N, 1, 2) array (the layout is kept): integer dtypes give int32 results bit-identical "
+             "to correct_point; float dtypes give float64 sub-pixel results.")
         .def(
             "invert_point",
             [](const Quarvel& q, std::pair<double, double> p) {
@@ -372,7 +383,8 @@ PYBIND11_MODULE(quarvel, m) {
                 return std::make_pair(r.x, r.y);
             },
             py::arg("point"), "Display position -> the camera position that corrects to it (NaN where none).")
-        .def("invert_points", &InvertPointsPy, py::arg("points"), "invert_point over an (N, 2) array; float64.")
+        .def("invert_points", &InvertPointsPy, py::arg("points"),
+             "invert_point over an (N, 2) or (N, 1, 2) array (the layout is kept); float64.")
         .def(
             "render_barrel", [](const Quarvel& q, const py::array& image) { return RenderBarrelPy(q, image, false); },
             py::arg("image"),

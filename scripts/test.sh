@@ -8,7 +8,7 @@
 #   tsan      the concurrency tests under ThreadSanitizer (concurrent
 #             correction, and loads on two threads against an Xvfb of their own)
 #   coverage  GCC coverage build, every test, gcovr line/branch summary
-#   fuzz      each libFuzzer target for QUARVEL_FUZZ_SECONDS (default 60)
+#   fuzz      each libFuzzer target for QUARVEL_FUZZ_SECONDS (default 40)
 #   bench     builds the benchmarks and runs each once, briefly, with the
 #             ratio report (bench/run.sh measures properly)
 # Usage: scripts/test.sh [stage ...]   (default: all, in that order)
@@ -73,8 +73,8 @@ stage_coverage() {
 
 stage_fuzz() {
   configure build/test-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQUARVEL_FUZZ=ON -DQUARVEL_BUILD_TOOLS=OFF
-  cmake --build build/test-fuzz -j "$jobs" --target reader_fuzz load_fuzz
-  bash tests/fuzz/run.sh build/test-fuzz "${QUARVEL_FUZZ_SECONDS:-60}"
+  cmake --build build/test-fuzz -j "$jobs" --target reader_fuzz load_fuzz model_fuzz fit_fuzz paint_fuzz
+  bash tests/fuzz/run.sh build/test-fuzz "${QUARVEL_FUZZ_SECONDS:-40}"
 }
 
 stage_bench() {

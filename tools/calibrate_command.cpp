@@ -101,18 +101,9 @@ bool ReadPairs(std::istream& in, const std::string& name, std::vector<PointPair>
     return true;
 }
 
-bool XDisplayAnswers() {
-    for (const DisplayInfo& d : Quarvel::ListDisplays()) {
-        if (d.source == DisplaySource::RandrOutput || d.source == DisplaySource::XScreen) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // Shows each target, reads where the camera saw it.
 bool RunTargets(int cols, int rows, int width, int height, std::vector<PointPair>& pairs, std::string& error) {
-    const bool window = XDisplayAnswers();
+    const bool window = XServerReachable();
     if (window) {
         try {
             cv::namedWindow("calibrate", cv::WINDOW_NORMAL);
@@ -121,34 +112,30 @@ bool RunTargets(int cols, int rows, int width, int height, std::vector<PointPair
         }
     }
     int number = 0;
-    for (int r = 0; r < rows; ++r) {
-        for (int c = 0; c < cols; ++c) {
-            ++number;
-            const cv::Point2d target(std::round(width / 8.0 + c * (width * 0.75) / (cols - 1)),
-                                     std::round(height / 8.0 + r * (height * 0.75) / (rows - 1)));
-            std::printf("target %d: %g %g\n", number, target.x, target.y);
-            std::fflush(stdout);
-            if (window) {
-                try {
-                    cv::imshow("calibrate", DrawTarget(width, height, target, number));
-                    cv::waitKey(1);
-                } catch (const cv::Exception&) {
-                }
+    for (const cv::Point2d& target : TargetGrid(cols, rows, cv::Size(width, height))) {
+        ++number;
+        std::printf("target %d: %g %g\n", number, target.x, target.y);
+        std::fflush(stdout);
+        if (window) {
+            try {
+                cv::imshow("calibrate", DrawTarget(width, height, target, number));
+                cv::waitKey(1);
+            } catch (const cv::Exception&) {
             }
-            std::string line;
-            std::vector<double> v;
-            do {
-                if (!std::getline(std::cin, line)) {
-                    error = "standard input ended before target " + std::to_string(number) + " was measured";
-                    return false;
-                }
-            } while (IsSkippedLine(line));
-            if (!ParseNumbers(line, 2, v)) {
-                error = "target " + std::to_string(number) + ": not a camera position \"x y\": '" + line + "'";
+        }
+        std::string line;
+        std::vector<double> v;
+        do {
+            if (!std::getline(std::cin, line)) {
+                error = "standard input ended before target " + std::to_string(number) + " was measured";
                 return false;
             }
-            pairs.push_back({cv::Point2d(v[0], v[1]), target});
+        } while (IsSkippedLine(line));
+        if (!ParseNumbers(line, 2, v)) {
+            error = "target " + std::to_string(number) + ": not a camera position \"x y\": '" + line + "'";
+            return false;
         }
+        pairs.push_back({cv::Point2d(v[0], v[1]), target});
     }
     if (window) {
         try {
@@ -183,26 +170,19 @@ void PrintTable(const std::vector<PointPair>& pairs, const FitResult& fit) {
 }
 
 // The nine entries the correction does not use, from --base.
-bool CopyBase(const std::string& base, CalibrationParams& params, std::string& error) {
-    Quarvel q;
-    if (!q.ReadIniParam(base)) {
-        error = "cannot read parameter file '" + base + "'";
+bool CopyBase(const std::string& path, CalibrationParams& params, std::string& error) {
+    const ParameterFile base = ReadParameterFile(path);
+    if (!base.read) {
+        error = "cannot read parameter file '" + path + "'";
         return false;
     }
-    const LoadReport r = q.GetLoadReport();
-    const auto value = [&](std::size_t i, float fallback) {
-        return r.entries.size() > i && r.entries[i].status == EntryStatus::Found ? static_cast<float>(r.entries[i].value)
-                                                                                 : fallback;
-    };
-    params.mapTop = value(3, 0.0f);
-    params.mapBottom = value(4, 0.0f);
-    params.keyStoneOriginX = value(5, 0.0f);
-    params.keyStoneOriginY = value(6, 0.0f);
-    params.planeNormal[0] = value(7, 0.0f);
-    params.planeNormal[1] = value(8, params.planeNormal[0]);  // as a load repeats a missing component
-    params.planeNormal[2] = value(9, params.planeNormal[1]);
-    params.rotateAngle = value(10, 0.0f);
-    params.shearX = value(11, 0.0f);
+    params.mapTop = base.params.mapTop;
+    params.mapBottom = base.params.mapBottom;
+    params.keyStoneOriginX = base.params.keyStoneOriginX;
+    params.keyStoneOriginY = base.params.keyStoneOriginY;
+    std::copy(base.params.planeNormal, base.params.planeNormal + 3, params.planeNormal);
+    params.rotateAngle = base.params.rotateAngle;
+    params.shearX = base.params.shearX;
     return true;
 }
 
@@ -244,24 +224,12 @@ int RunCalibrate(const Args& args) {
         return UsageError("calibrate ", "calibrate: cannot write images of the kind '" + report + "'");
     }
     // The display: --display, else the one a load would use.
-    Quarvel probe;
-    if (const auto error = ApplyDisplayOption(parsed, probe)) {
+    DisplayInfo display;
+    if (const auto error = ResolveDisplay(parsed, display)) {
         return UsageError("calibrate ", *error);
     }
-    int displayWidth = 0;
-    int displayHeight = 0;
-    if (const auto size = ParseSize(parsed.Get("display"))) {
-        displayWidth = size->first;
-        displayHeight = size->second;
-    } else {
-        for (const DisplayInfo& d : Quarvel::ListDisplays()) {
-            if ((parsed.Has("display") && d.name == parsed.Get("display")) || (!parsed.Has("display") && d.used)) {
-                displayWidth = d.width;
-                displayHeight = d.height;
-                break;
-            }
-        }
-    }
+    const int displayWidth = display.width;
+    const int displayHeight = display.height;
 
     CalibrationParams base;
     std::string error;

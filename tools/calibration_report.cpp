@@ -7,7 +7,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include <quarvel/quarvel.h>
+#include <quarvel/model.h>
 
 namespace quarvel::cli {
 namespace {
@@ -41,9 +41,7 @@ double Magnification(double maxResidual) {
 
 // The border of the camera image through the fitted chain.
 std::vector<cv::Point> Outline(const FitResult& fit) {
-    Quarvel q;
-    q.SetDisplaySize(fit.params.displayWidth, fit.params.displayHeight);
-    q.LoadParams(fit.params);
+    const Model q(fit.params);
     const double w = fit.params.imageWidth - 1;
     const double h = fit.params.imageHeight - 1;
     std::vector<cv::Point> outline;

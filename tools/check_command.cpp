@@ -2,12 +2,11 @@
 // Everything it says comes from the library's own load report, so it shows
 // exactly what a load does.
 
-#include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include <quarvel/parameter_file.h>
 #include <quarvel/quarvel.h>
 
 #include "cli_common.h"
@@ -25,9 +24,10 @@ constexpr const char* kHelp =
     "with the text found; keys the file holds that are none of them; the display\n"
     "size the set-up used and where it came from; the derived output geometry;\n"
     "and warnings for what makes a calibration unusable: image dimensions that\n"
-    "are not positive, a focal value too short for the image, a matrix whose w\n"
-    "is zero or negative at a corner of the corrected image, a file calibrated\n"
-    "for another display size. The nine entries the correction does not use\n"
+    "are not positive, a focal value too short for the image, a barrel with no\n"
+    "finite value, a matrix whose w is zero or negative somewhere over the image\n"
+    "(points lost or mirrored), a folded picture, a file calibrated for another\n"
+    "display size. The nine entries the correction does not use\n"
     "(keystone plane, rotation, shear) are reported; their absence is a note.\n"
     "\n"
     "  --display WxH|NAME  fit to this display size or RandR/Wayland output\n"
@@ -35,20 +35,12 @@ constexpr const char* kHelp =
     "exit status: 0 the 12 entries the correction uses present and no warning,\n"
     "             1 otherwise, 2 usage error or unreadable file\n";
 
-// The shortest text that reads back as the same float ("0.02", not
-// "0.0199999996").
-std::string FormatFloat(float v) {
-    char text[64];
-    const auto result = std::to_chars(text, text + sizeof text, v);
-    return std::string(text, result.ptr);
-}
-
 std::string Label(const std::string& section, const std::string& key) { return "[" + section + "] " + key; }
 
 std::string Describe(const EntryReport& e) {
     switch (e.status) {
         case EntryStatus::Found:
-            return e.integer ? std::to_string(static_cast<long long>(e.value)) : FormatFloat(static_cast<float>(e.value));
+            return e.integer ? std::to_string(static_cast<long long>(e.value)) : FormatParameterValue(static_cast<float>(e.value));
         case EntryStatus::NotANumber: {
             std::string text = "not a number: \"" + e.text + "\"";
             if (e.integer && ParseNumber(e.text)) {
@@ -125,7 +117,6 @@ int RunCheck(const Args& args) {
     std::vector<std::string> notes;
     std::string unusedMissing;
     int imageSize[2] = {0, 0};
-    float matrix[9] = {};
     for (std::size_t i = 0; i < r.entries.size(); ++i) {
         const EntryReport& e = r.entries[i];
         std::printf("  %s = %s\n", Label(e.section, e.key).c_str(), Describe(e).c_str());
@@ -138,8 +129,6 @@ int RunCheck(const Args& args) {
             }
         } else if (i < 2) {
             imageSize[i] = static_cast<int>(e.value);
-        } else if (i >= 12) {
-            matrix[i - 12] = static_cast<float>(e.value);
         }
     }
     if (!unusedMissing.empty()) {
@@ -172,40 +161,16 @@ int RunCheck(const Args& args) {
     const SetupReport& g = r.setup;
     if (g.outcome == Outcome::Stopped) {
         std::printf("output image: not fitted\n");
-        Warn(warnings, "focal value " + FormatFloat(static_cast<float>(r.entries[2].value)) + " is too short for a " +
-                           std::to_string(imageSize[0]) + " x " + std::to_string(imageSize[1]) +
-                           " image (corner factor " + FormatFloat(g.cornerFactor) +
-                           " < 1): the set-up stops and nothing is fitted");
     } else {
         const float scale = g.outcome == Outcome::Fitted ? g.scale : 1.0f;
         std::printf("output image: %d x %d, centre (%s, %s), scale %s%s\n", g.outWidth, g.outHeight,
-                    FormatFloat(g.outCenterX).c_str(), FormatFloat(g.outCenterY).c_str(), FormatFloat(scale).c_str(),
-                    g.outcome == Outcome::Uncorrected ? " (no barrel correction)" : "");
-        if (g.outcome == Outcome::Fitted && (g.outWidth <= 0 || g.outHeight <= 0)) {
-            Warn(warnings, "the corrected image has no usable size: the focal value sits on the image's singular radius");
-        } else {
-            const int corners[4][2] = {{0, 0}, {g.outWidth, 0}, {0, g.outHeight}, {g.outWidth, g.outHeight}};
-            std::string lost;
-            std::string mirrored;
-            for (const auto& c : corners) {
-                // The projective denominator as the chain forms it.
-                const float w = static_cast<float>(
-                    (matrix[6] * static_cast<double>(c[0]) + matrix[7] * static_cast<double>(c[1])) + matrix[8]);
-                if (!(w > 0.0f)) {
-                    std::string& list = w == 0.0f || std::isnan(w) ? lost : mirrored;
-                    list += (list.empty() ? "" : ", ") + std::string("(") + std::to_string(c[0]) + ", " +
-                            std::to_string(c[1]) + ") w = " + FormatFloat(w);
-                }
-            }
-            if (!lost.empty()) {
-                Warn(warnings, "matrix w is not positive at corners of the corrected image: " + lost +
-                                   ": points there are lost");
-            }
-            if (!mirrored.empty()) {
-                Warn(warnings, "matrix w is not positive at corners of the corrected image: " + mirrored +
-                                   ": points there are mirrored");
-            }
-        }
+                    FormatParameterValue(g.outCenterX).c_str(), FormatParameterValue(g.outCenterY).c_str(),
+                    FormatParameterValue(scale).c_str(), g.outcome == Outcome::Uncorrected ? " (no barrel correction)" : "");
+    }
+    // The library's own diagnosis of the loaded calibration: the one the
+    // fit's trust checks use.
+    for (const Flaw& flaw : Diagnose(q.GetModel())) {
+        Warn(warnings, flaw.message);
     }
 
     std::printf("warnings:%s\n", warnings.empty() ? " none" : "");

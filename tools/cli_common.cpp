@@ -5,32 +5,11 @@
 #include <cmath>
 #include <cstdio>
 
+#include <quarvel/parameter_file.h>
 #include <quarvel/quarvel.h>
 
 namespace quarvel::cli {
 namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front())) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && IsBlank(s.back())) {
-        s.remove_suffix(1);
-    }
-    return s;
-}
-
-// A number's text without surrounding blanks or a leading '+', which
-// from_chars does not take.
-std::string_view NumberText(std::string_view text) {
-    text = Trim(text);
-    if (!text.empty() && text.front() == '+') {
-        text.remove_prefix(1);
-    }
-    return text;
-}
 
 const Option* FindOption(const std::vector<Option>& options, std::string_view name, char letter) {
     for (const Option& o : options) {
@@ -114,19 +93,20 @@ std::optional<std::string> ParseOptions(const Args& args, const std::vector<Opti
     return std::nullopt;
 }
 
-std::optional<int> ParseInt(std::string_view text) {
-    text = NumberText(text);
-    int value = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value, 10);
-    if (text.empty() || ec != std::errc() || ptr != end) {
-        return std::nullopt;
-    }
-    return value;
-}
+std::optional<int> ParseInt(std::string_view text) { return ParseParameterInteger(text); }
 
 std::optional<double> ParseNumber(std::string_view text) {
-    text = NumberText(text);
+    // A double's digits, without the blanks around them or a leading '+'
+    // (which from_chars does not take); the rest as an integer is read.
+    const std::size_t first = text.find_first_not_of(" \t\r");
+    const std::size_t last = text.find_last_not_of(" \t\r");
+    if (first == std::string_view::npos) {
+        return std::nullopt;
+    }
+    text = text.substr(first, last - first + 1);
+    if (text.front() == '+') {
+        text.remove_prefix(1);
+    }
     double value = 0.0;
     const char* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, value, std::chars_format::general);
@@ -149,19 +129,30 @@ std::optional<std::pair<int, int>> ParseSize(std::string_view text) {
     return std::make_pair(*w, *h);
 }
 
-std::optional<std::string> ApplyDisplayOption(const ParsedArgs& args, Quarvel& q) {
+std::optional<std::string> ResolveDisplay(const ParsedArgs& args, DisplayInfo& display) {
+    const std::vector<DisplayInfo> displays = ListDisplays();
     if (!args.Has("display")) {
+        for (const DisplayInfo& d : displays) {
+            if (d.used) {
+                display = d;
+                return std::nullopt;
+            }
+        }
+        display = QueryDisplay();
         return std::nullopt;
     }
     const std::string value = args.Get("display");
     if (const auto size = ParseSize(value)) {
-        q.SetDisplaySize(size->first, size->second);
+        display = DisplayInfo{};
+        display.width = size->first;
+        display.height = size->second;
+        display.source = DisplaySource::Host;
         return std::nullopt;
     }
     std::string known;
-    for (const DisplayInfo& d : Quarvel::ListDisplays()) {
+    for (const DisplayInfo& d : displays) {
         if (!d.name.empty() && d.name == value) {
-            q.SetDisplaySize(d.width, d.height);
+            display = d;
             return std::nullopt;
         }
         if (!d.name.empty()) {
@@ -173,8 +164,21 @@ std::optional<std::string> ApplyDisplayOption(const ParsedArgs& args, Quarvel& q
            (known.empty() ? std::string("none") : known);
 }
 
+std::optional<std::string> ApplyDisplayOption(const ParsedArgs& args, Quarvel& q) {
+    if (!args.Has("display")) {
+        return std::nullopt;
+    }
+    DisplayInfo display;
+    if (auto error = ResolveDisplay(args, display)) {
+        return error;
+    }
+    q.SetDisplaySize(display.width, display.height);
+    return std::nullopt;
+}
+
 std::optional<CvPoint> ParsePoint(std::string_view text) {
-    text = Trim(text);
+    const std::size_t first = text.find_first_not_of(" \t\r");
+    text = first == std::string_view::npos ? std::string_view() : text.substr(first);
     std::size_t split = text.find(',');
     std::size_t skip = 1;
     if (split == std::string_view::npos) {

@@ -9,6 +9,8 @@
 
 #include <opencv2/core/types_c.h>
 
+#include <quarvel/display.h>
+
 class Quarvel;
 
 namespace quarvel::cli {
@@ -55,17 +57,23 @@ std::optional<std::string> ParseOptions(const Args& args, const std::vector<Opti
 // The option every loading command takes.
 inline constexpr Option kDisplayOption{"display", 0, true};
 
-// Applies "--display WxH" (a fixed size) or "--display NAME" (that RandR or
-// Wayland output's size) to `q`. The error message (an unknown name lists
-// the outputs), or nullopt.
+// The display "--display WxH" (that size, DisplaySource::Host) or
+// "--display NAME" (that RandR or Wayland output) names, or, without the
+// option, the one a load would use. The error message (an unknown name
+// lists the outputs), or nullopt.
+std::optional<std::string> ResolveDisplay(const ParsedArgs& args, DisplayInfo& display);
+
+// Applies --display, when given, to `q` (SetDisplaySize). The error
+// message, or nullopt.
 std::optional<std::string> ApplyDisplayOption(const ParsedArgs& args, Quarvel& q);
 
 // Two positive integers written "WxH".
 std::optional<std::pair<int, int>> ParseSize(std::string_view text);
 
-// A decimal integer within the 32-bit range (an optional sign).
+// A decimal integer within the 32-bit range (blanks around it and a sign
+// allowed), as a parameter file's integers are read.
 std::optional<int> ParseInt(std::string_view text);
-// A finite decimal number.
+// A finite decimal number (blanks around it and a sign allowed).
 std::optional<double> ParseNumber(std::string_view text);
 
 // A point written as two integers separated by a comma and/or blanks:

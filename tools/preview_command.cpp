@@ -11,6 +11,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include <quarvel/preview.h>
 #include <quarvel/quarvel.h>
 
 #include "cli_common.h"
@@ -45,15 +46,6 @@ constexpr const char* kHelp =
     "\n"
     "exit status: 0 success, 2 usage error or unreadable/unwritable file\n";
 
-bool XDisplayAnswers() {
-    for (const DisplayInfo& d : Quarvel::ListDisplays()) {
-        if (d.source == DisplaySource::RandrOutput || d.source == DisplaySource::XScreen) {
-            return true;
-        }
-    }
-    return false;
-}
-
 bool CanWrite(const std::string& path) {
     try {
         return cv::haveImageWriter(path);
@@ -79,7 +71,7 @@ int RunFrames(const Quarvel& q, cv::VideoCapture& capture, const std::string& ou
     cv::VideoWriter writer;
     const bool video = !output.empty() && IsVideoPath(output);
     if (video && !writer.open(output, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), sourceFps > 0 ? sourceFps : 30,
-                              cv::Size(1680, 1050), true)) {
+                              cv::Size(kCanvasWidth, kCanvasHeight), true)) {
         return Fail(kUsage, "cannot write video '" + output + "'");
     }
     long read = 0;
@@ -117,7 +109,7 @@ int RunFrames(const Quarvel& q, cv::VideoCapture& capture, const std::string& ou
             char text[48];
             std::snprintf(text, sizeof text, "%.1f fps", shownFps);
             cv::putText(canvas, text, cv::Point(20, 40), cv::FONT_HERSHEY_SIMPLEX, 1.0, cv::Scalar(255), 2);
-            cv::imshow("barrel", canvas);
+            cv::imshow(kPreviewWindowTitle, canvas);
             const int spent = static_cast<int>(
                 std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count());
             if (cv::waitKey(std::max(1, frameMs - spent)) >= 0) {
@@ -176,14 +168,14 @@ int RunPreview(const Args& args) {
     if (!q.ReadIniParam(params)) {
         return Fail(kUsage, "cannot read parameter file '" + params + "'");
     }
-    const bool windowed = show && XDisplayAnswers();
+    const bool windowed = show && XServerReachable();
     if (show && !windowed) {
         std::fprintf(stderr, "quarvel: no X display can be reached: the window cannot be shown%s\n",
                      output.empty() ? "" : ("; the preview is still written to " + output).c_str());
     }
     if (windowed) {
         try {
-            cv::namedWindow("barrel", cv::WINDOW_AUTOSIZE);
+            cv::namedWindow(kPreviewWindowTitle, cv::WINDOW_AUTOSIZE);
         } catch (const cv::Exception&) {
             return Fail(kUsage, "the window cannot be shown");
         }
@@ -242,7 +234,7 @@ int RunPreview(const Args& args) {
         std::printf("showing the window \"barrel\"; press a key in it to close\n");
         std::fflush(stdout);
         try {
-            cv::imshow("barrel", canvas);
+            cv::imshow(kPreviewWindowTitle, canvas);
             cv::waitKey(0);
         } catch (const cv::Exception&) {
             return Fail(kUsage, "the window cannot be shown");

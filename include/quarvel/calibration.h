@@ -13,7 +13,7 @@
 //
 // The model is the correction chain itself: the barrel (one focal value),
 // the fit to a display of the given size and the 3x3 matrix. Every fitted
-// position and residual is computed through Quarvel's own chain with the
+// position and residual is computed through quarvel::Model with the
 // parameters exactly as the file stores them, so a host that loads the
 // written file on that display computes exactly the fitted positions.
 
@@ -23,6 +23,8 @@
 #include <opencv2/core.hpp>
 
 #include <quarvel/export.h>
+#include <quarvel/model.h>
+#include <quarvel/parameter_file.h>
 
 namespace quarvel {
 
@@ -31,25 +33,6 @@ namespace quarvel {
 struct PointPair {
     cv::Point2d camera;
     cv::Point2d display;
-};
-
-// Every value of a parameter file, plus the display size it was made for.
-struct CalibrationParams {
-    int imageWidth = 0;
-    int imageHeight = 0;
-    float focalZ = 0.0f;  // 0: no barrel correction
-    cv::Matx33f matrix = cv::Matx33f::eye();
-    // The entries the public correction does not use; neutral by default.
-    float mapTop = 0.0f;
-    float mapBottom = 0.0f;
-    float keyStoneOriginX = 0.0f;
-    float keyStoneOriginY = 0.0f;
-    float planeNormal[3] = {0.0f, 0.0f, 1.0f};
-    float rotateAngle = 0.0f;
-    float shearX = 0.0f;
-    // The display the fit is valid on (0 x 0: not recorded).
-    int displayWidth = 0;
-    int displayHeight = 0;
 };
 
 struct FitOptions {
@@ -85,16 +68,15 @@ struct FitResult {
 // better) and the matrix (normalised so that a22 = 1) for the image and
 // display sizes given, rejecting gross outliers. Not trustworthy (ok false,
 // with a reason): fewer than 4 usable pairs, targets or camera points all
-// on one line, a matrix with w <= 0 somewhere over the image, a fit that
-// folds the picture, non-finite input. Never throws.
+// on one line, a fit Diagnose finds a flaw in (w <= 0 somewhere over the
+// image, a folded picture), non-finite input. Never throws.
 QUARVEL_EXPORT FitResult FitCalibration(const std::vector<PointPair>& pairs, const FitOptions& options);
 
-// Writes a complete parameter file for `params`: GBK (what existing hosts
-// read) or UTF-8, the 21 entries, and the display size in the tool's own
-// section [quarvel]. The file is written whole or not at all (a temporary
-// beside it is renamed). False, with `error` set when given, on failure.
-QUARVEL_EXPORT bool WriteParameterFile(const std::string& path, const CalibrationParams& params, bool utf8 = false,
-                                       std::string* error = nullptr);
+// Targets on a columns x rows grid inset 1/8 of the display from each
+// edge, row by row, each rounded to a whole pixel: where the tool shows
+// them, and a good layout for any measurement. Empty unless columns and
+// rows are at least 2 and the display is not empty.
+QUARVEL_EXPORT std::vector<cv::Point2d> TargetGrid(int columns, int rows, cv::Size display);
 
 }  // namespace quarvel
 

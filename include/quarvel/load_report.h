@@ -1,46 +1,16 @@
 #ifndef QUARVEL_LOAD_REPORT_H
 #define QUARVEL_LOAD_REPORT_H
 
-// What a load found: the value types behind Quarvel::GetLoadReport() and
-// Quarvel::ListDisplays(). All names and texts are UTF-8.
+// What a load found: the value type behind Quarvel::GetLoadReport() and
+// the report of ReadParameterFile. All names and texts are UTF-8.
 
 #include <string>
 #include <vector>
 
+#include <quarvel/display.h>
+#include <quarvel/model.h>
+
 namespace quarvel {
-
-// Where the display size of a set-up came from, in the order the platform
-// is asked.
-enum class DisplaySource {
-    Host,           // Quarvel::SetDisplaySize
-    RandrOutput,    // the X server's RandR 1.3+ primary output (its CRTC size)
-    XScreen,        // the X server's screen (no primary output, RandR < 1.3)
-    WaylandOutput,  // a Wayland output (no X server reachable, WAYLAND_DISPLAY set)
-    Fallback,       // nothing answered: 1680 x 1050
-};
-
-// "host", "RandR output", "X screen", "Wayland output", "fallback".
-inline const char* ToString(DisplaySource source) noexcept {
-    switch (source) {
-        case DisplaySource::Host: return "host";
-        case DisplaySource::RandrOutput: return "RandR output";
-        case DisplaySource::XScreen: return "X screen";
-        case DisplaySource::WaylandOutput: return "Wayland output";
-        case DisplaySource::Fallback: return "fallback";
-    }
-    return "unknown";
-}
-
-// A display size and where it came from. `name` is the output's name for
-// RandR and Wayland outputs ("HDMI-1"), empty otherwise.
-struct DisplayInfo {
-    int width = 0;
-    int height = 0;
-    DisplaySource source = DisplaySource::Fallback;
-    std::string name;
-    // ListDisplays only: the output a load would use.
-    bool used = false;
-};
 
 // How the parameter file's bytes were read.
 enum class Encoding {
@@ -80,11 +50,11 @@ struct NearMiss {
 struct EntryReport {
     std::string section;
     std::string key;
-    bool integer = false;        // read as an integer (image size), else float
+    bool integer = false;           // read as an integer (image size), else float
     bool usedByCorrection = false;  // one of the 12 the public correction uses
     EntryStatus status = EntryStatus::Missing;
-    double value = 0.0;          // Found: the value read (exactly the float or int)
-    std::string text;            // Found or NotANumber: the text in the file
+    double value = 0.0;                // Found: the value read (exactly the float or int)
+    std::string text;                  // Found or NotANumber: the text in the file
     std::vector<NearMiss> nearMisses;  // Missing: names that almost match
 };
 
@@ -95,25 +65,12 @@ struct UnknownKey {
     std::string key;
 };
 
-// The output geometry the set-up derived.
-struct SetupReport {
-    enum class Outcome {
-        NotRun,       // no load yet
-        Uncorrected,  // focal value counts as zero: output = source geometry
-        Stopped,      // corner factor below 1: geometry kept from before
-        Fitted,       // fitted to the display
-    };
-    Outcome outcome = Outcome::NotRun;
-    float cornerFactor = 0.0f;  // Stopped, Fitted
-    float scale = 1.0f;         // as stored after the load
-    int outWidth = 0;
-    int outHeight = 0;
-    float outCenterX = 0.0f;
-    float outCenterY = 0.0f;
-};
+// The output geometry a set-up derived, as the record holds it after the
+// load (the model's Geometry).
+using SetupReport = Geometry;
 
 struct LoadReport {
-    bool loaded = false;  // the last ReadIniParam returned true
+    bool loaded = false;  // the file was read (ReadIniParam returned true)
     std::string path;
     Encoding encoding = Encoding::Gbk;
     std::vector<EntryReport> entries;  // 21 entries when loaded

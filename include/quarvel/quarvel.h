@@ -14,39 +14,16 @@
 #include <opencv2/core.hpp>
 #include <opencv2/core/types_c.h>
 
+#include <quarvel/display.h>
 #include <quarvel/export.h>
 #include <quarvel/load_report.h>
+#include <quarvel/model.h>
 #include <quarvel/version.h>
 
-// A point between correction steps, in single precision.
-struct FPoint {
-    float x;
-    float y;
-};
-
-namespace quarvel {
-struct CalibrationParams;
-namespace detail {
+namespace quarvel::detail {
 class CTabrel;
-struct RadialSetup;
-class PaintCache;
-
-// The instance's preview cache (what painting needs for the loaded
-// calibration and a source size). A copy starts empty: the cache follows
-// the calibration, and a copy may be loaded differently.
-class PaintCacheHandle {
-public:
-    PaintCacheHandle() noexcept;
-    PaintCacheHandle(const PaintCacheHandle&) noexcept;
-    PaintCacheHandle& operator=(const PaintCacheHandle&) noexcept;
-    ~PaintCacheHandle();
-    PaintCache* get() const noexcept { return cache_.get(); }
-
-private:
-    std::unique_ptr<PaintCache> cache_;
-};
-}  // namespace detail
-}  // namespace quarvel
+struct FacadeState;
+}  // namespace quarvel::detail
 
 class QUARVEL_EXPORT Quarvel {
 public:
@@ -75,6 +52,12 @@ public:
     // platform's, not params.displayWidth/Height. The load report has no
     // entries (there is no file) but says the display and the set-up.
     void LoadParams(const quarvel::CalibrationParams& params);
+
+    // The loaded calibration as a value: the parameters, the display size
+    // the last set-up fitted to and the geometry the record holds. It
+    // corrects exactly as this instance does, and stays valid (and safe to
+    // share between threads) whatever happens to the instance afterwards.
+    quarvel::Model GetModel() const;
 
     // Fixes the display size every later set-up of this instance fits the
     // corrected image to, instead of asking the platform. Any non-positive
@@ -188,12 +171,6 @@ private:
     void ComputeBallParam();
     FPoint CorrectBallPoint(const CvPoint& p) const;
 
-    // Stores what a radial set-up derived (shared by both models).
-    void StoreRadialSetup(const quarvel::detail::RadialSetup& setup);
-    // The barrel set-up as ComputeBarrelParam runs it, returning what it
-    // derived (for the load report).
-    quarvel::detail::RadialSetup SetUpBarrel();
-
     // Plane steps: keystone by projection onto the inclined plane, rotation
     // about the output centre, shear along x with conversion to integers,
     // and origin shifts. No public operation uses them.
@@ -203,6 +180,19 @@ private:
     FPoint ScreenToDescartes(const CvPoint& p, const FPoint& origin) const;
     FPoint ScreenToDescartes(const FPoint& p, const FPoint& origin) const;
     FPoint DescartesToScreen(const FPoint& p, const FPoint& origin) const;
+
+    // The record's geometry and parameters as the model's values.
+    quarvel::Geometry StoredGeometry() const noexcept;
+    void StoreGeometry(const quarvel::Geometry& geometry) noexcept;
+    quarvel::CalibrationParams StoredParams() const noexcept;
+    // The display a set-up fits to: the host's size, else the platform's,
+    // asked now.
+    quarvel::DisplayInfo DisplayForSetUp() const noexcept;
+    // The barrel set-up every load ends with, stored in the record: the
+    // display is asked only when the set-up fits at all. Returns what it
+    // derived; `display`, when given, receives the display it fitted to
+    // (width 0 when it fitted nothing).
+    quarvel::Geometry RunBarrelSetUp(quarvel::DisplayInfo* display = nullptr) noexcept;
 
     std::shared_ptr<const quarvel::detail::CTabrel> reader;
     int imageWidth = 0;
@@ -225,11 +215,12 @@ private:
     cv::Matx33f keyStoneMat;
     cv::Mat barrelImage;
 
-    // Host control and what the last load found.
-    int hostDisplayWidth = 0;
-    int hostDisplayHeight = 0;
-    std::shared_ptr<const quarvel::LoadReport> loadReport;
-    quarvel::detail::PaintCacheHandle paintCache;
+    // Everything beyond the calibration record (the display size the host
+    // fixed, what the last load found, the preview cache) lives behind this
+    // one pointer, so that what the library adds changes neither the
+    // class's size nor its layout. A copy gets its own; null only where
+    // memory ran out, and then those extras are simply absent.
+    std::unique_ptr<quarvel::detail::FacadeState> state;
 };
 
 #endif

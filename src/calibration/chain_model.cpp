@@ -4,11 +4,11 @@
 
 namespace quarvel::detail {
 
-ChainModel::ChainModel(const FitOptions& options) : options_(options) {
+ChainModel::ChainModel(const FitOptions& options)
+    : options_(options), display_(options.displayWidth, options.displayHeight) {
     const double cx = static_cast<float>(options.imageWidth * 0.5);
     const double cy = static_cast<float>(options.imageHeight * 0.5);
     halfDiagonalSquared_ = cx * cx + cy * cy;
-    chain_.SetDisplaySize(options.displayWidth, options.displayHeight);
 }
 
 CalibrationParams ChainModel::Params(const FitVector& v, bool barrel) const {
@@ -25,22 +25,18 @@ CalibrationParams ChainModel::Params(const FitVector& v, bool barrel) const {
 }
 
 void ChainModel::Correct(const CalibrationParams& params, const std::vector<cv::Point2d>& camera,
-                         std::vector<cv::Point2d>& out) {
-    chain_.LoadParams(params);
+                         std::vector<cv::Point2d>& out) const {
+    const Model model = ModelOf(params);
     out.resize(camera.size());
     for (std::size_t i = 0; i < camera.size(); ++i) {
-        out[i] = chain_.CorrectPointSubpixel(camera[i]);
+        out[i] = model.CorrectPointSubpixel(camera[i]);
     }
 }
 
 void ChainModel::BarrelOutput(double kappa, bool barrel, const std::vector<cv::Point2d>& camera,
-                              std::vector<cv::Point2d>& out) {
-    FitVector v(kappa, 1, 0, 0, 0, 1, 0, 0, 0);
+                              std::vector<cv::Point2d>& out) const {
+    const FitVector v(kappa, 1, 0, 0, 0, 1, 0, 0, 0);
     Correct(Params(v, barrel), camera, out);
-}
-
-double ChainModel::Denominator(const cv::Matx33f& m, const cv::Point2d& b) {
-    return static_cast<float>((m(2, 0) * b.x + m(2, 1) * b.y) + m(2, 2));
 }
 
 }  // namespace quarvel::detail

@@ -11,7 +11,7 @@
 // 4. The same without barrel; the barrel stays only where it fits better.
 // 5. Residuals, leave-one-out residuals (the refinement redone without each
 //    pair) and the trust checks.
-// Every residual is measured through the chain (ChainModel).
+// Every residual is measured through the chain (ChainModel, on Model).
 
 #include <quarvel/calibration.h>
 
@@ -35,7 +35,7 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr int kSearchSteps = 400;           // magnifications 1.005 ... 3
 constexpr double kMagnifications[] = {1.05, 1.15, 1.3, 1.5, 1.8, 2.2, 3.0};  // the robust pass
 constexpr int kRefineIterations = 60;
-constexpr int kLeaveOneOutIterations = 15;
+constexpr int kLeaveOneOutIterations = 60;
 
 double KappaOf(double magnification) { return 1.0 - 1.0 / magnification; }
 
@@ -58,7 +58,7 @@ struct Problem {
 };
 
 // Residuals of every pair under `v`.
-std::vector<double> ResidualsOf(ChainModel& model, const Problem& pr, const FitVector& v, bool barrel,
+std::vector<double> ResidualsOf(const ChainModel& model, const Problem& pr, const FitVector& v, bool barrel,
                                 std::vector<cv::Point2d>* fittedOut = nullptr) {
     std::vector<cv::Point2d> fitted;
     model.Correct(model.Params(v, barrel), pr.camera, fitted);
@@ -86,7 +86,7 @@ double RmsOver(const std::vector<double>& r, const std::vector<bool>& use) {
 }
 
 // The matrix re-solved for one barrel candidate, least squares on `use`.
-bool Candidate(ChainModel& model, const Problem& pr, double kappa, bool barrel, const std::vector<bool>& use,
+bool Candidate(const ChainModel& model, const Problem& pr, double kappa, bool barrel, const std::vector<bool>& use,
                FitVector& v, double& rms) {
     std::vector<cv::Point2d> b;
     model.BarrelOutput(kappa, barrel, pr.camera, b);
@@ -100,7 +100,7 @@ bool Candidate(ChainModel& model, const Problem& pr, double kappa, bool barrel, 
 }
 
 // Step 1: the robust pass. The inlier flags of the best candidate.
-std::vector<bool> RobustInliers(ChainModel& model, const Problem& pr, bool barrel, double threshold) {
+std::vector<bool> RobustInliers(const ChainModel& model, const Problem& pr, bool barrel, double threshold) {
     double best = std::numeric_limits<double>::infinity();
     std::vector<double> bestResiduals;
     std::vector<double> kappas = {0.0};
@@ -136,7 +136,7 @@ std::vector<bool> RobustInliers(ChainModel& model, const Problem& pr, bool barre
 }
 
 // Steps 2-3 for one model (with or without barrel) on a fixed inlier set.
-bool FitOn(ChainModel& model, const Problem& pr, bool barrel, const std::vector<bool>& use, FitVector& out) {
+bool FitOn(const ChainModel& model, const Problem& pr, bool barrel, const std::vector<bool>& use, FitVector& out) {
     FitVector best;
     double bestRms = std::numeric_limits<double>::infinity();
     double bestKappa = 0.0;
@@ -190,7 +190,7 @@ bool FitOn(ChainModel& model, const Problem& pr, bool barrel, const std::vector<
 }
 
 // Steps 2-3 with re-classification until the inlier set settles.
-bool FitModel(ChainModel& model, const Problem& pr, bool barrel, std::vector<bool>& use, double threshold,
+bool FitModel(const ChainModel& model, const Problem& pr, bool barrel, std::vector<bool>& use, double threshold,
               FitVector& out) {
     for (int round = 0; round < 4; ++round) {
         if (std::count(use.begin(), use.end(), true) < 4 || !FitOn(model, pr, barrel, use, out)) {
@@ -253,7 +253,7 @@ FitResult FitCalibration(const std::vector<PointPair>& pairs, const FitOptions& 
             result.reason = "the targets (or the camera points) all lie on one line";
             return result;
         }
-        ChainModel model(options);
+        const ChainModel model(options);
         const double threshold = options.outlierPixels > 0 ? options.outlierPixels : 3.0;
 
         std::vector<bool> use = RobustInliers(model, pr, options.barrel, threshold);

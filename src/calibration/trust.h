@@ -11,11 +11,9 @@ namespace quarvel::detail {
 // True when the points span a plane: not all on one line (nor one point).
 bool SpansAPlane(const std::vector<cv::Point2d>& points, const std::vector<bool>& use);
 
-// Why `params` cannot be trusted over the whole camera image, or an empty
-// string: the matrix's w not positive somewhere over the image, or the
-// picture folded (neighbouring image points changing their orientation on
-// the display), or the barrel set-up not fitting.
-std::string Untrustworthy(ChainModel& model, const CalibrationParams& params);
+// Why `params` cannot be trusted over the whole camera image (the first
+// flaw Diagnose finds), or an empty string.
+std::string Untrustworthy(const ChainModel& model, const CalibrationParams& params);
 
 }  // namespace quarvel::detail
 

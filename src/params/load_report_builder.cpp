@@ -71,27 +71,26 @@ std::vector<NearMiss> NearMisses(const Name& expected, const std::vector<Name>& 
     return misses;
 }
 
-void ReadCalibratedDisplay(const CTabrel& reader, LoadReport& report) {
+}  // namespace
+
+cv::Size CalibratedDisplay(const CTabrel& reader) noexcept {
     const std::string* text = reader.Find(kOwnSection, kCalibratedDisplayKey);
     if (text == nullptr) {
-        return;
+        return cv::Size();
     }
     const std::size_t x = text->find_first_of("xX");
     if (x == std::string::npos) {
-        return;
+        return cv::Size();
     }
     const auto width = ParseInt32(std::string_view(*text).substr(0, x));
     const auto height = ParseInt32(std::string_view(*text).substr(x + 1));
     if (width && height && *width > 0 && *height > 0) {
-        report.calibratedWidth = *width;
-        report.calibratedHeight = *height;
+        return cv::Size(*width, *height);
     }
+    return cv::Size();
 }
 
-}  // namespace
-
-LoadReport BuildLoadReport(const CTabrel& reader, const std::string& path, const RadialSetup& setup,
-                           const SetupReport& stored) {
+LoadReport BuildLoadReport(const CTabrel& reader, const std::string& path) {
     LoadReport report;
     report.loaded = true;
     report.path = path;
@@ -137,13 +136,9 @@ LoadReport BuildLoadReport(const CTabrel& reader, const std::string& path, const
         }
         report.unknownKeys.push_back(UnknownKey{fileNames[i].first, fileNames[i].second});
     }
-    ReadCalibratedDisplay(reader, report);
-
-    report.setup = stored;
-    report.displayQueried = setup.outcome == RadialSetup::Outcome::Fitted;
-    if (report.displayQueried) {
-        report.display = setup.displayInfo;
-    }
+    const cv::Size calibrated = CalibratedDisplay(reader);
+    report.calibratedWidth = calibrated.width;
+    report.calibratedHeight = calibrated.height;
     return report;
 }
 

@@ -3,20 +3,24 @@
 
 #include <string>
 
+#include <opencv2/core.hpp>
+
 #include <quarvel/load_report.h>
 
-#include "correction/radial_setup.h"
 #include "platform/tabrel.h"
 
 namespace quarvel::detail {
 
-// What a load through `reader` found: the encoding, each of the 21 entries
-// (value, missing with its near misses, or not a number with its text),
-// the names the file holds that are none of them, the display size the
-// fit was recorded for, and the set-up. `stored` is the geometry as the
-// record holds it after the load.
-LoadReport BuildLoadReport(const CTabrel& reader, const std::string& path, const RadialSetup& setup,
-                           const SetupReport& stored);
+// What a file read through `reader` holds: the encoding, each of the 21
+// entries (value, missing with its near misses, or not a number with its
+// text), the names the file holds that are none of them, and the display
+// size a fit was recorded for. The display and set-up are the loader's to
+// fill in.
+LoadReport BuildLoadReport(const CTabrel& reader, const std::string& path);
+
+// The display size the file's [quarvel] section records ("calibrated
+// display = WxH"); empty when it records none.
+cv::Size CalibratedDisplay(const CTabrel& reader) noexcept;
 
 }  // namespace quarvel::detail
 

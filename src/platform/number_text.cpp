@@ -22,7 +22,19 @@ std::string_view StripPlus(std::string_view text) noexcept {
     return text;
 }
 
+bool IsBlank(char c) noexcept { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
 }  // namespace
+
+std::string_view TrimBlanks(std::string_view s) noexcept {
+    while (!s.empty() && IsBlank(s.front())) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && IsBlank(s.back())) {
+        s.remove_suffix(1);
+    }
+    return s;
+}
 
 std::optional<int> ParseInt32(std::string_view text) noexcept {
     text = StripPlus(text);

@@ -8,7 +8,11 @@ namespace quarvel::detail {
 
 // Parsing of parameter values, independent of the process locale: a host
 // running under a decimal-comma locale still reads "1.5" as 1.5. The whole
-// text must be the number; surrounding whitespace is the caller's to trim.
+// text must be the number; surrounding blanks are the caller's to trim.
+
+// `s` without the blanks (space, tab, CR, VT, FF) around it: how names and
+// values of a parameter file are trimmed.
+std::string_view TrimBlanks(std::string_view s) noexcept;
 
 // An optional sign and decimal digits, within the 32-bit signed range.
 std::optional<int> ParseInt32(std::string_view text) noexcept;

@@ -15,13 +15,13 @@ sigset_t PipeSet() noexcept {
     return set;
 }
 
+}  // namespace
+
 bool PipePending() noexcept {
     sigset_t pending;
     sigemptyset(&pending);
     return sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
 }
-
-}  // namespace
 
 SigpipeGuard::SigpipeGuard() noexcept {
     sigemptyset(&previousMask_);

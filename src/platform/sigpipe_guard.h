@@ -10,6 +10,9 @@ namespace quarvel::detail {
 // host. A SIGPIPE raised meanwhile is consumed before the thread's mask is
 // restored, unless one was already pending before (that one is the host's).
 // Only the calling thread's mask changes, and only for the guard's life.
+// Whether a SIGPIPE is pending for the calling thread (or the process).
+bool PipePending() noexcept;
+
 class SigpipeGuard {
 public:
     SigpipeGuard() noexcept;

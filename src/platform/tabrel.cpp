@@ -8,18 +8,6 @@
 namespace quarvel::detail {
 namespace {
 
-bool IsBlank(char c) noexcept { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
-
-std::string_view Trim(std::string_view s) noexcept {
-    while (!s.empty() && IsBlank(s.front())) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && IsBlank(s.back())) {
-        s.remove_suffix(1);
-    }
-    return s;
-}
-
 // Names from a UTF-8 file are stored in GBK; a name with a character GBK
 // lacks cannot be asked for and is dropped.
 std::optional<std::string> StoredName(std::string_view name, TextEncoding encoding) {
@@ -77,7 +65,7 @@ void CTabrel::Parse(std::string_view text) {
     std::optional<std::string> section;  // none before the first header
     while (!text.empty()) {
         const std::size_t newline = text.find('\n');
-        std::string_view line = Trim(text.substr(0, newline));
+        std::string_view line = TrimBlanks(text.substr(0, newline));
         text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
 
         if (line.empty() || line.front() == ';' || line.front() == '#') {
@@ -91,7 +79,7 @@ void CTabrel::Parse(std::string_view text) {
                 section.reset();  // a broken header: its entries belong nowhere
                 continue;
             }
-            section = StoredName(Trim(line.substr(1, close - 1)), encoding_);
+            section = StoredName(TrimBlanks(line.substr(1, close - 1)), encoding_);
             continue;
         }
         // '=' (0x3D) is never part of a GBK two-byte character.
@@ -99,11 +87,11 @@ void CTabrel::Parse(std::string_view text) {
         if (equals == std::string_view::npos || !section) {
             continue;
         }
-        std::optional<std::string> key = StoredName(Trim(line.substr(0, equals)), encoding_);
+        std::optional<std::string> key = StoredName(TrimBlanks(line.substr(0, equals)), encoding_);
         if (!key) {
             continue;
         }
-        entries_.emplace(std::make_pair(*section, std::move(*key)), std::string(Trim(line.substr(equals + 1))));
+        entries_.emplace(std::make_pair(*section, std::move(*key)), std::string(TrimBlanks(line.substr(equals + 1))));
     }
 }
 

@@ -243,6 +243,8 @@ std::vector<DisplayInfo> Describe(const State& state) {
         }
         const int x = o->xdgPosition ? o->xdgX : o->x;
         const int y = o->xdgPosition ? o->xdgY : o->y;
+        info.x = x;
+        info.y = y;
         if (chosen < 0 && x == 0 && y == 0) {
             chosen = static_cast<int>(list.size());
         }

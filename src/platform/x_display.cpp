@@ -9,6 +9,7 @@
 #include <xcb/xcb.h>
 
 #include "platform/sigpipe_guard.h"
+#include "platform/x_socket.h"
 
 namespace quarvel::detail {
 namespace {
@@ -74,6 +75,8 @@ bool OutputSize(xcb_connection_t* c, xcb_randr_output_t output, xcb_timestamp_t 
     }
     info.width = crtc->width;
     info.height = crtc->height;
+    info.x = crtc->x;
+    info.y = crtc->y;
     info.source = DisplaySource::RandrOutput;
     info.name = OutputName(out.get());
     return true;
@@ -142,6 +145,10 @@ XDisplayAnswer AskXServer(bool listOutputs) noexcept {
         const SigpipeGuard guard;
         const XcbConnection connection;
         if (connection.broken()) {
+            // Refused, or accepted and dropped: a server that resets drops
+            // its new clients meanwhile but keeps listening.
+            const std::string socket = XSocketPath(name);
+            answer.status = !socket.empty() && !SomeoneListensOn(socket) ? XQueryStatus::Gone : XQueryStatus::NoServer;
             return answer;
         }
         Ask(connection, listOutputs, answer);
@@ -159,7 +166,7 @@ XDisplayAnswer AskXServer(bool listOutputs) noexcept {
     return answer;
 }
 
-bool DisplayReachable() noexcept {
+bool XServerAccepts() noexcept {
     const char* name = std::getenv("DISPLAY");
     if (name == nullptr || *name == '\0') {
         return false;

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include <quarvel/load_report.h>
+#include <quarvel/display.h>
 
 namespace quarvel::detail {
 
@@ -15,7 +15,8 @@ namespace quarvel::detail {
 enum class XQueryStatus {
     Answered,     // the server answered
     NotNamed,     // DISPLAY unset or empty
-    NoServer,     // no server accepted the connection
+    NoServer,     // the connection failed, and something may still listen (a server resetting, TCP)
+    Gone,         // the connection failed and nothing listens on the display's socket
     Broken,       // the connection broke mid-query (a server going away or resetting)
 };
 
@@ -32,7 +33,7 @@ struct XDisplayAnswer {
 XDisplayAnswer AskXServer(bool listOutputs) noexcept;
 
 // True when an X server accepts a connection now.
-bool DisplayReachable() noexcept;
+bool XServerAccepts() noexcept;
 
 }  // namespace quarvel::detail
 

@@ -19,14 +19,15 @@ cv::Mat ViewGreyImage(const IplImage* source) noexcept {
     return cv::Mat(source->height, source->width, CV_8UC1, source->imageData, static_cast<std::size_t>(source->widthStep));
 }
 
-cv::Mat PaintCanvas(const Quarvel& correction, const cv::Mat& source, int imageWidth, int imageHeight) {
+cv::Mat PaintCanvas(const Model& model, const cv::Mat& source) {
     cv::Mat canvas = cv::Mat::zeros(kCanvasHeight, kCanvasWidth, CV_8UC1);
     if (source.empty() || source.type() != CV_8UC1) {
         return canvas;
     }
     unsigned char* const pixels = canvas.ptr<unsigned char>();
     const std::size_t stride = canvas.step[0];
-    ForEachPlacement(correction, std::min(imageWidth, source.cols), std::min(imageHeight, source.rows),
+    ForEachPlacement(model, std::min(model.params().imageWidth, source.cols),
+                     std::min(model.params().imageHeight, source.rows),
                      [&](int cx, int cy, int x, int y) {
                          pixels[static_cast<std::size_t>(cy) * stride + static_cast<std::size_t>(cx)] =
                              source.ptr<unsigned char>(y)[x];

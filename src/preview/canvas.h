@@ -6,16 +6,12 @@
 
 #include <opencv2/core.hpp>
 
-#include <quarvel/quarvel.h>
+#include <opencv2/core/types_c.h>
+
+#include <quarvel/model.h>
+#include <quarvel/preview.h>
 
 namespace quarvel::detail {
-
-// The preview canvas: width x height, 8-bit, one channel.
-inline constexpr int kCanvasWidth = 1680;
-inline constexpr int kCanvasHeight = 1050;
-
-// The title of the preview window.
-inline constexpr const char* kPreviewWindow = "barrel";
 
 // A view of an 8-bit one-channel image as a cv::Mat header over its pixel
 // data (row stride preserved, region of interest ignored). Empty when the
@@ -28,18 +24,18 @@ cv::Mat ViewGreyImage(const IplImage* source) noexcept;
 // place(canvasX, canvasY, x, y) for each that lands on the canvas, in that
 // visiting order: a later call for the same canvas pixel wins.
 template <typename Place>
-void ForEachPlacement(const Quarvel& correction, int width, int height, Place place) {
+void ForEachPlacement(const Model& model, int width, int height, Place place) {
     if (width <= 0 || height <= 0) {
         return;
     }
-    std::vector<CvPoint> column(static_cast<std::size_t>(height));
+    std::vector<cv::Point> column(static_cast<std::size_t>(height));
     for (int x = 0; x < width; ++x) {
         for (int y = 0; y < height; ++y) {
-            column[static_cast<std::size_t>(y)] = cvPoint(x, y);
+            column[static_cast<std::size_t>(y)] = cv::Point(x, y);
         }
-        correction.CorrectPoints(column.data(), column.data(), column.size());
+        model.CorrectPoints(column.data(), column.data(), column.size());
         for (int y = 0; y < height; ++y) {
-            const CvPoint q = column[static_cast<std::size_t>(y)];
+            const cv::Point q = column[static_cast<std::size_t>(y)];
             if (q.x >= 0 && q.x < kCanvasWidth && q.y >= 0 && q.y < kCanvasHeight) {
                 place(q.x, q.y, x, y);
             }
@@ -47,13 +43,13 @@ void ForEachPlacement(const Quarvel& correction, int width, int height, Place pl
     }
 }
 
-// Paints the source through `correction`'s chain onto a fresh zeroed canvas:
+// Paints the source through the model's chain onto a fresh zeroed canvas:
 // pixel (x, y) for x below min(imageWidth, source width) (outer loop) and y
 // below min(imageHeight, source height) (inner loop) goes to
-// correction.CorrectPoint((x, y)) (computed through the batch path) when
-// that lies on the canvas. A source that is not CV_8UC1 paints nothing.
-// This is the preview without its window, for hosts and benchmarks.
-cv::Mat PaintCanvas(const Quarvel& correction, const cv::Mat& source, int imageWidth, int imageHeight);
+// model.CorrectPoint((x, y)) (computed through the batch path) when that
+// lies on the canvas. A source that is not CV_8UC1 paints nothing. This is
+// painting without a cache.
+cv::Mat PaintCanvas(const Model& model, const cv::Mat& source);
 
 }  // namespace quarvel::detail
 

@@ -37,6 +37,21 @@ std::unique_ptr<std::int32_t[], PaintMap::Free> NewOffsets() {
 
 namespace {
 
+// The bits of everything the chain reads (NaN values compare as the same
+// when their bits are).
+std::vector<unsigned char> ChainKey(const Model& model) {
+    const CalibrationParams& p = model.params();
+    const Geometry& g = model.geometry();
+    const float floats[] = {p.focalZ, g.centerX, g.centerY, g.scale, g.outCenterX, g.outCenterY};
+    const int ints[] = {p.imageWidth, p.imageHeight};
+    std::vector<unsigned char> key(sizeof floats + sizeof ints + sizeof p.matrix.val);
+    unsigned char* at = key.data();
+    std::memcpy(at, floats, sizeof floats);
+    std::memcpy(at + sizeof floats, ints, sizeof ints);
+    std::memcpy(at + sizeof floats + sizeof ints, p.matrix.val, sizeof p.matrix.val);
+    return key;
+}
+
 void FindRowSpans(PaintMap& map) {
     map.rowSpans.assign(kCanvasHeight, {0, 0});
     for (int r = 0; r < kCanvasHeight; ++r) {
@@ -55,8 +70,8 @@ void FindRowSpans(PaintMap& map) {
 
 }  // namespace
 
-PaintMap BuildPaintMap(const Quarvel& correction, int imageWidth, int imageHeight, int sourceCols, int sourceRows,
-                       std::size_t sourceStep, std::unique_ptr<std::int32_t[], PaintMap::Free> memory) {
+PaintMap BuildPaintMap(const Model& model, int sourceCols, int sourceRows, std::size_t sourceStep,
+                       std::unique_ptr<std::int32_t[], PaintMap::Free> memory) {
     PaintMap map;
     map.sourceCols = sourceCols;
     map.sourceRows = sourceRows;
@@ -68,7 +83,7 @@ PaintMap BuildPaintMap(const Quarvel& correction, int imageWidth, int imageHeigh
         map.offsets = NewOffsets();
     }
     std::int32_t* const offsets = map.offsets.get();
-    ForEachPlacement(correction, std::min(imageWidth, sourceCols), std::min(imageHeight, sourceRows),
+    ForEachPlacement(model, std::min(model.params().imageWidth, sourceCols), std::min(model.params().imageHeight, sourceRows),
                      [&](int cx, int cy, int x, int y) {
                          offsets[static_cast<std::size_t>(cy) * kCanvasWidth + static_cast<std::size_t>(cx)] =
                              static_cast<std::int32_t>(static_cast<std::size_t>(y) * sourceStep +
@@ -102,12 +117,12 @@ void Gather(const PaintMap& map, const cv::Mat& source, cv::Mat& canvas) {
     }
 }
 
-FillMap BuildFillMap(const Quarvel& correction, int imageWidth, int imageHeight, int sourceCols, int sourceRows) {
+FillMap BuildFillMap(const Model& model, int sourceCols, int sourceRows) {
     FillMap fill;
     fill.sourceCols = sourceCols;
     fill.sourceRows = sourceRows;
-    const int width = std::min(imageWidth, sourceCols);
-    const int height = std::min(imageHeight, sourceRows);
+    const int width = std::min(model.params().imageWidth, sourceCols);
+    const int height = std::min(model.params().imageHeight, sourceRows);
     if (width <= 0 || height <= 0) {
         return fill;
     }
@@ -118,7 +133,7 @@ FillMap BuildFillMap(const Quarvel& correction, int imageWidth, int imageHeight,
     double maxX = -1;
     double maxY = -1;
     const auto extend = [&](double x, double y) {
-        const cv::Point2d d = correction.CorrectPointSubpixel(cv::Point2d(x, y));
+        const cv::Point2d d = model.CorrectPointSubpixel(cv::Point2d(x, y));
         if (std::isfinite(d.x) && std::isfinite(d.y)) {
             minX = std::min(minX, d.x);
             minY = std::min(minY, d.y);
@@ -147,7 +162,7 @@ FillMap BuildFillMap(const Quarvel& correction, int imageWidth, int imageHeight,
         float* mx = mapX.ptr<float>(r);
         float* my = mapY.ptr<float>(r);
         for (int c = 0; c < fill.box.width; ++c) {
-            const cv::Point2d s = correction.InvertPoint(cv::Point2d(fill.box.x + c, fill.box.y + r));
+            const cv::Point2d s = model.InvertPoint(cv::Point2d(fill.box.x + c, fill.box.y + r));
             // Outside the source (or without an inverse) remap leaves 0.
             const bool inside = s.x >= -0.5 && s.y >= -0.5 && s.x <= width - 0.5 && s.y <= height - 0.5;
             mx[c] = inside ? static_cast<float>(s.x) : -10.0f;
@@ -158,27 +173,29 @@ FillMap BuildFillMap(const Quarvel& correction, int imageWidth, int imageHeight,
     return fill;
 }
 
-std::shared_ptr<const PaintMap> PaintCache::Forward(const Quarvel& q, int imageWidth, int imageHeight,
-                                                   const cv::Mat& source) {
+std::shared_ptr<const PaintMap> PaintCache::Forward(const Model& model, const cv::Mat& source) {
+    const std::vector<unsigned char> key = ChainKey(model);
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (!forward_ || forward_->sourceCols != source.cols || forward_->sourceRows != source.rows ||
+    if (!forward_ || key != key_ || forward_->sourceCols != source.cols || forward_->sourceRows != source.rows ||
         forward_->sourceStep != source.step[0]) {
         fill_.reset();  // one map at a time
         Recycle();
         forward_ = std::make_shared<const PaintMap>(
-            BuildPaintMap(q, imageWidth, imageHeight, source.cols, source.rows, source.step[0], std::move(spare_)));
+            BuildPaintMap(model, source.cols, source.rows, source.step[0], std::move(spare_)));
+        key_ = key;
     }
     return forward_;
 }
 
-std::shared_ptr<const FillMap> PaintCache::Fill(const Quarvel& q, int imageWidth, int imageHeight,
-                                               const cv::Mat& source) {
+std::shared_ptr<const FillMap> PaintCache::Fill(const Model& model, const cv::Mat& source) {
+    const std::vector<unsigned char> key = ChainKey(model);
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (!fill_ || fill_->sourceCols != source.cols || fill_->sourceRows != source.rows) {
+    if (!fill_ || key != key_ || fill_->sourceCols != source.cols || fill_->sourceRows != source.rows) {
         forward_.reset();
         spare_.reset();
         fill_.reset();
-        fill_ = std::make_shared<const FillMap>(BuildFillMap(q, imageWidth, imageHeight, source.cols, source.rows));
+        fill_ = std::make_shared<const FillMap>(BuildFillMap(model, source.cols, source.rows));
+        key_ = key;
     }
     return fill_;
 }
@@ -201,15 +218,5 @@ bool PaintCache::empty() const noexcept {
     const std::lock_guard<std::mutex> lock(mutex_);
     return !forward_ && !fill_;
 }
-
-PaintCacheHandle::PaintCacheHandle() noexcept : cache_(new (std::nothrow) PaintCache) {}
-PaintCacheHandle::PaintCacheHandle(const PaintCacheHandle&) noexcept : cache_(new (std::nothrow) PaintCache) {}
-PaintCacheHandle& PaintCacheHandle::operator=(const PaintCacheHandle&) noexcept {
-    if (cache_) {
-        cache_->Clear();
-    }
-    return *this;
-}
-PaintCacheHandle::~PaintCacheHandle() = default;
 
 }  // namespace quarvel::detail

@@ -9,7 +9,7 @@
 
 #include <opencv2/core.hpp>
 
-#include <quarvel/quarvel.h>
+#include <quarvel/model.h>
 
 namespace quarvel::detail {
 
@@ -50,23 +50,25 @@ struct FillMap {
 // `memory`, when given, is an earlier map's (reused rather than taken
 // anew from the system, whose fresh pages cost more to touch than the
 // chain costs to run).
-PaintMap BuildPaintMap(const Quarvel& correction, int imageWidth, int imageHeight, int sourceCols, int sourceRows,
-                       std::size_t sourceStep, std::unique_ptr<std::int32_t[], PaintMap::Free> memory = nullptr);
+PaintMap BuildPaintMap(const Model& model, int sourceCols, int sourceRows, std::size_t sourceStep,
+                       std::unique_ptr<std::int32_t[], PaintMap::Free> memory = nullptr);
 
 // The canvas the map paints from `source` (which has the map's layout).
 void Gather(const PaintMap& map, const cv::Mat& source, cv::Mat& canvas);
 
 // Builds the fill map: InvertPoint for every canvas pixel.
-FillMap BuildFillMap(const Quarvel& correction, int imageWidth, int imageHeight, int sourceCols, int sourceRows);
+FillMap BuildFillMap(const Model& model, int sourceCols, int sourceRows);
 
-// The cache an instance keeps: at most one map at a time (the mode used
-// last), guarded by its own mutex, since const calls build it. Its memory
-// is only taken when a preview is painted.
+// The maps a Preview (or a Quarvel instance) keeps: at most one at a time
+// (the mode used last), for the calibration it was built from, guarded by
+// its own mutex since const calls build it. Its memory is only taken when
+// a preview is painted.
 class PaintCache {
 public:
-    // The forward map for this source layout, built on first use.
-    std::shared_ptr<const PaintMap> Forward(const Quarvel& q, int imageWidth, int imageHeight, const cv::Mat& source);
-    std::shared_ptr<const FillMap> Fill(const Quarvel& q, int imageWidth, int imageHeight, const cv::Mat& source);
+    // The forward map for this calibration and source layout, built on
+    // first use (a map of another calibration is replaced).
+    std::shared_ptr<const PaintMap> Forward(const Model& model, const cv::Mat& source);
+    std::shared_ptr<const FillMap> Fill(const Model& model, const cv::Mat& source);
     void Clear() noexcept;
     bool empty() const noexcept;
 
@@ -74,12 +76,19 @@ private:
     void Recycle() noexcept;  // with mutex_ held
 
     mutable std::mutex mutex_;
+    // What the map was built for: the values the chain reads.
+    std::vector<unsigned char> key_;
     std::shared_ptr<const PaintMap> forward_;
     // The memory of a map dropped by Clear, for the next one to reuse (the
     // instance holds at most one map's memory in all).
     std::unique_ptr<std::int32_t[], PaintMap::Free> spare_;
     std::shared_ptr<const FillMap> fill_;
 };
+
+// Painting with a cache (null: paint directly): the forward canvas and the
+// hole-free one. Never throw; empty only where memory ran out.
+cv::Mat RenderForward(const Model& model, PaintCache* cache, const cv::Mat& source) noexcept;
+cv::Mat RenderFilled(const Model& model, PaintCache* cache, const cv::Mat& source) noexcept;
 
 }  // namespace quarvel::detail
 

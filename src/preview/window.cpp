@@ -7,7 +7,7 @@
 namespace quarvel::detail {
 
 bool ShowInWindow(const char* name, const cv::Mat& image) noexcept {
-    if (!DisplayReachable()) {
+    if (!XServerAccepts()) {
         return false;
     }
     try {

@@ -1,6 +1,8 @@
 // Loads a calibration written in UTF-8 and corrects one point through the
 // installed shared library. Expects no X display (the set-up then fits to
 // 1680 x 1050) and prints the corrected point.
+#include <quarvel/calibration.h>
+#include <quarvel/preview.h>
 #include <quarvel/quarvel.h>
 
 #include <cmath>
@@ -37,5 +39,14 @@ int main(int argc, char** argv) {
     const bool inverse = std::abs(back.x - 10) < 1e-3 && std::abs(back.y - 5) < 1e-3;
     const bool render = q.RenderBarrel(cv::Mat(48, 64, CV_8UC1, cv::Scalar(200))).size() == cv::Size(1680, 1050);
     std::printf("cv api %s\n", batch && inverse && render ? "ok" : "FAILED");
-    return p.x == 14 && p.y == 8 && batch && inverse && render ? 0 : 1;
+
+    // The calibration as a value, read with the public reader.
+    const quarvel::ParameterFile file = quarvel::ReadParameterFile(path);
+    const quarvel::Model model(file.params, cv::Size(1680, 1050));
+    const bool value = file.read && model.CorrectPoint(cv::Point(10, 5)) == cv::Point(14, 8) &&
+                       quarvel::Diagnose(model).empty() && quarvel::TargetGrid(3, 3, cv::Size(1920, 1080)).size() == 9 &&
+                       quarvel::Preview(model).Render(cv::Mat(48, 64, CV_8UC1, cv::Scalar(9))).size() ==
+                           cv::Size(quarvel::kCanvasWidth, quarvel::kCanvasHeight);
+    std::printf("model api %s\n", value ? "ok" : "FAILED");
+    return p.x == 14 && p.y == 8 && batch && inverse && render && value ? 0 : 1;
 }

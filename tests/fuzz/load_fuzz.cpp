@@ -1,6 +1,6 @@
-// Fuzzes a whole load followed by corrections and a preview: the input
-// chooses the display size, the points and a small grey image; the rest of
-// it is the parameter file.
+// Fuzzes a whole load followed by corrections: the input chooses the
+// display size and the points; the rest of it is the parameter file.
+// Painting has a target of its own (paint_fuzz).
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -9,53 +9,49 @@
 #include <string>
 #include <vector>
 
+#include <quarvel/parameter_file.h>
 #include <quarvel/quarvel.h>
 
-#include "memory_file.h"
-#include "platform/display_size.h"
-
-namespace {
-
-quarvel::detail::DisplaySize g_display{1680, 1050};
-quarvel::detail::DisplaySize ChosenDisplay() { return g_display; }
-
-}  // namespace
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // No X server: the display size comes from the input, previews are
-    // painted without a window.
+    // No display server: the display size comes from the input.
     unsetenv("DISPLAY");
-    quarvel::detail::SetDisplaySizeSource(&ChosenDisplay);
+    unsetenv("WAYLAND_DISPLAY");
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider input(data, size);
-    g_display.width = input.ConsumeIntegralInRange<int>(1, 8192);
-    g_display.height = input.ConsumeIntegralInRange<int>(1, 8192);
+    const int displayWidth = input.ConsumeIntegralInRange<int>(-2, 8192);
+    const int displayHeight = input.ConsumeIntegralInRange<int>(-2, 8192);
     std::vector<CvPoint> points(input.ConsumeIntegralInRange<std::size_t>(0, 16));
     for (CvPoint& p : points) {
         p = cvPoint(input.ConsumeIntegral<int>(), input.ConsumeIntegral<int>());
     }
-    const int width = input.ConsumeIntegralInRange<int>(0, 24);
-    const int height = input.ConsumeIntegralInRange<int>(0, 24);
-    std::vector<std::uint8_t> pixels = input.ConsumeBytes<std::uint8_t>(static_cast<std::size_t>(width * height));
-    pixels.resize(static_cast<std::size_t>(width * height));
-
     const MemoryFile file(input.ConsumeRemainingBytesAsString());
     Quarvel q;
+    q.SetDisplaySize(displayWidth, displayHeight);
     if (!q.ReadIniParam(file.path())) {
         return 0;
     }
-    for (const CvPoint& p : points) {
-        (void)q.CorrectPoint(p);
+    std::vector<CvPoint> batch(points.size());
+    q.CorrectPoints(points.data(), batch.data(), points.size());
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const CvPoint one = q.CorrectPoint(points[i]);
+        if (one.x != batch[i].x || one.y != batch[i].y) {
+            std::abort();  // the batch must be the chain, bit for bit
+        }
+        (void)q.InvertPoint(q.CorrectPointSubpixel(cv::Point2d(points[i].x, points[i].y)));
     }
-    if (width > 0 && height > 0) {
-        q.TestBarrelCorrect(cv::Mat(height, width, CV_8UC1, pixels.data()));
-    } else {
-        q.TestBarrelCorrect(static_cast<const IplImage*>(nullptr));
-    }
+    (void)q.GetLoadReport();
+    (void)quarvel::Diagnose(q.GetModel());
     const Quarvel copy(q);
-    (void)copy.CorrectPoint(cvPoint(width, height));
+    (void)copy.CorrectPoint(cvPoint(displayWidth, displayHeight));
+    // The public reader over the same file agrees with the load.
+    const quarvel::ParameterFile read = quarvel::ReadParameterFile(file.path());
+    if (!read.read || read.params.imageWidth != q.GetModel().params().imageWidth) {
+        std::abort();
+    }
     return 0;
 }

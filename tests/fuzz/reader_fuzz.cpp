@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "memory_file.h"
+#include "fuzz_support.h"
 #include "params/param_table.h"
 #include "platform/tabrel.h"
 

@@ -6,14 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 
 namespace quarvel::test {
-namespace {
-
-detail::DisplaySize g_displaySize = detail::kFallbackDisplaySize;
-detail::DisplaySize ChosenDisplaySize() { return g_displaySize; }
-
-}  // namespace
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "quarvel-test-XXXXXX").string();
@@ -92,14 +87,41 @@ std::vector<IniLine> CalibrationLines(int width, int height, float focal, const 
     return lines;
 }
 
-ScopedDisplaySize::ScopedDisplaySize(int width, int height)
-    : previousSize_(g_displaySize), previousSource_(detail::SetDisplaySizeSource(&ChosenDisplaySize)) {
-    g_displaySize = detail::DisplaySize{width, height};
+cv::Mat Pattern(int width, int height) {
+    cv::Mat m(height, width, CV_8UC1);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            m.at<unsigned char>(y, x) = static_cast<unsigned char>(1 + (x * 7 + y * 13) % 255);
+        }
+    }
+    return m;
 }
 
-ScopedDisplaySize::~ScopedDisplaySize() {
-    g_displaySize = previousSize_;
-    detail::SetDisplaySizeSource(previousSource_);
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+CalibrationParams ParamsOf(int width, int height, float focal, const cv::Matx33f& m) {
+    CalibrationParams p;
+    p.imageWidth = width;
+    p.imageHeight = height;
+    p.focalZ = focal;
+    p.matrix = m;
+    return p;
+}
+
+Quarvel Loaded(const CalibrationParams& params, cv::Size display) {
+    Quarvel q;
+    q.SetDisplaySize(display.width, display.height);
+    q.LoadParams(params);
+    return q;
+}
+
+Quarvel Loaded(int width, int height, float focal, const cv::Matx33f& m, cv::Size display) {
+    return Loaded(ParamsOf(width, height, focal, m), display);
 }
 
 }  // namespace quarvel::test

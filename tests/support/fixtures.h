@@ -7,7 +7,10 @@
 #include <utility>
 #include <vector>
 
-#include "platform/display_size.h"
+#include <opencv2/core.hpp>
+
+#include <quarvel/model.h>
+#include <quarvel/quarvel.h>
 
 namespace quarvel::test {
 
@@ -43,18 +46,22 @@ std::string IniText(const std::vector<IniLine>& lines);
 // (row-major a00 ... a22).
 std::vector<IniLine> CalibrationLines(int width, int height, float focal, const std::vector<std::string>& matrix);
 
-// Sets the display size the set-up sees while the object lives.
-class ScopedDisplaySize {
-public:
-    ScopedDisplaySize(int width, int height);
-    ~ScopedDisplaySize();
-    ScopedDisplaySize(const ScopedDisplaySize&) = delete;
-    ScopedDisplaySize& operator=(const ScopedDisplaySize&) = delete;
+// A grey source whose every pixel differs from its neighbours (never 0).
+cv::Mat Pattern(int width, int height);
 
-private:
-    detail::DisplaySize previousSize_;
-    detail::DisplaySizeSource previousSource_;
-};
+// The whole contents of a file ("" when it cannot be read).
+std::string Slurp(const std::string& path);
+
+// Calibration values: an image size, a focal value and a matrix; the rest
+// neutral.
+CalibrationParams ParamsOf(int width, int height, float focal, const cv::Matx33f& m = cv::Matx33f::eye());
+
+// An instance loaded with `params` through the public API, set up for a
+// display of `display` (the 1680 x 1050 the tests' platform answers by
+// default).
+Quarvel Loaded(const CalibrationParams& params, cv::Size display = cv::Size(1680, 1050));
+Quarvel Loaded(int width, int height, float focal, const cv::Matx33f& m = cv::Matx33f::eye(),
+               cv::Size display = cv::Size(1680, 1050));
 
 }  // namespace quarvel::test
 

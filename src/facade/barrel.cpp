@@ -1,0 +1,140 @@
+// The main chain as the class's members: thin bodies over the model's
+// functions, reading the calibration record.
+
+#include <quarvel/quarvel.h>
+
+#include "facade/facade_state.h"
+#include "model/chain.h"
+#include "model/setup.h"
+
+namespace {
+
+quarvel::detail::Chain ChainOf(float focal, const quarvel::Geometry& g, const cv::Matx33f& m) {
+    return quarvel::detail::ChainOf(focal, g, m);
+}
+
+}  // namespace
+
+quarvel::Geometry Quarvel::StoredGeometry() const noexcept {
+    quarvel::Geometry g;
+    g.centerX = centerX;
+    g.centerY = centerY;
+    g.scale = scale;
+    g.outWidth = outWidth;
+    g.outHeight = outHeight;
+    g.outCenterX = outCenterX;
+    g.outCenterY = outCenterY;
+    return g;
+}
+
+void Quarvel::StoreGeometry(const quarvel::Geometry& g) noexcept {
+    centerX = g.centerX;
+    centerY = g.centerY;
+    scale = g.scale;
+    outWidth = g.outWidth;
+    outHeight = g.outHeight;
+    outCenterX = g.outCenterX;
+    outCenterY = g.outCenterY;
+}
+
+quarvel::CalibrationParams Quarvel::StoredParams() const noexcept {
+    quarvel::CalibrationParams p;
+    p.imageWidth = imageWidth;
+    p.imageHeight = imageHeight;
+    p.focalZ = focalZ;
+    p.matrix = keyStoneMat;
+    p.mapTop = mapTop;
+    p.mapBottom = mapBottom;
+    p.keyStoneOriginX = keyStoneOriginX;
+    p.keyStoneOriginY = keyStoneOriginY;
+    if (planeNormal.size() >= 3) {
+        std::copy(planeNormal.begin(), planeNormal.begin() + 3, p.planeNormal);
+    }
+    p.rotateAngle = rotateAngle;
+    p.shearX = shearX;
+    if (state && state->loadReport) {
+        p.displayWidth = state->loadReport->calibratedWidth;
+        p.displayHeight = state->loadReport->calibratedHeight;
+    }
+    return p;
+}
+
+quarvel::DisplayInfo Quarvel::DisplayForSetUp() const noexcept {
+    if (state && !state->hostDisplay.empty()) {
+        quarvel::DisplayInfo host;
+        host.width = state->hostDisplay.width;
+        host.height = state->hostDisplay.height;
+        host.source = quarvel::DisplaySource::Host;
+        host.used = true;
+        return host;
+    }
+    return quarvel::QueryDisplay();
+}
+
+quarvel::Geometry Quarvel::RunBarrelSetUp(quarvel::DisplayInfo* used) noexcept {
+    // The display is asked only when there is a geometry to fit.
+    quarvel::DisplayInfo display;
+    if (quarvel::detail::BarrelSetupFits(imageWidth, imageHeight, focalZ)) {
+        display = DisplayForSetUp();
+    }
+    const cv::Size size(display.width, display.height);
+    const quarvel::Geometry g = quarvel::SetUpBarrel(imageWidth, imageHeight, focalZ, size, StoredGeometry());
+    StoreGeometry(g);
+    if (state) {
+        if (!size.empty()) {
+            state->setUpDisplay = size;
+        }
+        state->previews->Clear();  // the preview of the earlier calibration is dropped
+    }
+    if (used != nullptr) {
+        *used = display;
+    }
+    return g;
+}
+
+void Quarvel::ComputeBarrelParam() { RunBarrelSetUp(); }
+
+FPoint Quarvel::CorrectBarrelPoint(const CvPoint& p) const {
+    return quarvel::detail::BarrelMapping(ChainOf(focalZ, StoredGeometry(), keyStoneMat), p.x, p.y);
+}
+
+CvPoint Quarvel::CorrectKeyStonePointByMat(const FPoint& p) const {
+    return quarvel::detail::ProjectToPixel(keyStoneMat, p);
+}
+
+CvPoint Quarvel::CorrectPoint(const CvPoint& p) const { return CorrectKeyStonePointByMat(CorrectBarrelPoint(p)); }
+
+cv::Point Quarvel::CorrectPoint(const cv::Point& p) const {
+    const CvPoint out = CorrectPoint(cvPoint(p.x, p.y));
+    return cv::Point(out.x, out.y);
+}
+
+cv::Point2d Quarvel::CorrectPointSubpixel(const cv::Point2d& p) const {
+    return quarvel::detail::CorrectSubpixel(ChainOf(focalZ, StoredGeometry(), keyStoneMat), p);
+}
+
+cv::Point2d Quarvel::InvertPoint(const cv::Point2d& display) const {
+    return quarvel::detail::Invert(ChainOf(focalZ, StoredGeometry(), keyStoneMat), display);
+}
+
+void Quarvel::CorrectPoints(const CvPoint* in, CvPoint* out, std::size_t n) const {
+    quarvel::detail::CorrectPixels(ChainOf(focalZ, StoredGeometry(), keyStoneMat), in, out, n);
+}
+
+bool Quarvel::CorrectPoints(cv::InputArray points, cv::OutputArray corrected) const {
+    return quarvel::detail::CorrectArray(ChainOf(focalZ, StoredGeometry(), keyStoneMat), points, corrected);
+}
+
+bool Quarvel::InvertPoints(cv::InputArray display, cv::OutputArray camera) const {
+    return quarvel::detail::InvertArray(ChainOf(focalZ, StoredGeometry(), keyStoneMat), display, camera);
+}
+
+quarvel::Model Quarvel::GetModel() const {
+    quarvel::Geometry g = StoredGeometry();
+    if (state && state->loadReport) {
+        const quarvel::Geometry& set = state->loadReport->setup;
+        g.outcome = set.outcome;
+        g.cornerFactor = set.cornerFactor;
+    }
+    return quarvel::Model(StoredParams(), state ? state->setUpDisplay : cv::Size(), g);
+}

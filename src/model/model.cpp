@@ -1,0 +1,62 @@
+// The calibration as a value.
+
+#include <quarvel/model.h>
+
+#include "model/chain.h"
+
+namespace quarvel {
+namespace {
+
+cv::Size DisplayFor(const CalibrationParams& params, cv::Size display) noexcept {
+    if (display.width > 0 && display.height > 0) {
+        return display;
+    }
+    if (params.displayWidth > 0 && params.displayHeight > 0) {
+        return cv::Size(params.displayWidth, params.displayHeight);
+    }
+    return cv::Size(kAssumedDisplayWidth, kAssumedDisplayHeight);
+}
+
+detail::Chain ChainOf(const Model& m) noexcept {
+    return detail::ChainOf(m.params().focalZ, m.geometry(), m.params().matrix);
+}
+
+}  // namespace
+
+Model::Model() : Model(CalibrationParams()) {}
+
+Model::Model(const CalibrationParams& params, cv::Size display)
+    : params_(params),
+      display_(DisplayFor(params, display)),
+      geometry_(SetUpBarrel(params.imageWidth, params.imageHeight, params.focalZ, display_)) {}
+
+Model::Model(const CalibrationParams& params, cv::Size display, const Geometry& geometry)
+    : params_(params), display_(display), geometry_(geometry) {}
+
+cv::Point Model::CorrectPoint(const cv::Point& p) const noexcept {
+    const CvPoint r = detail::CorrectPixel(ChainOf(*this), cvPoint(p.x, p.y));
+    return cv::Point(r.x, r.y);
+}
+
+cv::Point2d Model::CorrectPointSubpixel(const cv::Point2d& p) const noexcept {
+    return detail::CorrectSubpixel(ChainOf(*this), p);
+}
+
+cv::Point2d Model::InvertPoint(const cv::Point2d& display) const noexcept {
+    return detail::Invert(ChainOf(*this), display);
+}
+
+void Model::CorrectPoints(const cv::Point* in, cv::Point* out, std::size_t n) const noexcept {
+    static_assert(sizeof(cv::Point) == sizeof(CvPoint), "cv::Point and CvPoint share a layout");
+    detail::CorrectPixels(ChainOf(*this), reinterpret_cast<const CvPoint*>(in), reinterpret_cast<CvPoint*>(out), n);
+}
+
+bool Model::CorrectPoints(cv::InputArray points, cv::OutputArray corrected) const {
+    return detail::CorrectArray(ChainOf(*this), points, corrected);
+}
+
+bool Model::InvertPoints(cv::InputArray display, cv::OutputArray camera) const {
+    return detail::InvertArray(ChainOf(*this), display, camera);
+}
+
+}  // namespace quarvel

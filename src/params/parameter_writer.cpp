@@ -1,0 +1,117 @@
+// Writing a parameter file from parameter values.
+
+#include <quarvel/parameter_file.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "model/numeric.h"
+#include "params/param_table.h"
+#include "platform/text_encoding.h"
+
+namespace quarvel {
+namespace {
+
+float Value(const CalibrationParams& p, const detail::ParamEntry& e, int& normalIndex) {
+    using detail::ParamTarget;
+    switch (e.target) {
+        case ParamTarget::FocalZ: return p.focalZ;
+        case ParamTarget::MapTop: return p.mapTop;
+        case ParamTarget::MapBottom: return p.mapBottom;
+        case ParamTarget::KeyStoneOriginX: return p.keyStoneOriginX;
+        case ParamTarget::KeyStoneOriginY: return p.keyStoneOriginY;
+        case ParamTarget::PlaneNormal: return p.planeNormal[normalIndex++ % 3];
+        case ParamTarget::RotateAngle: return p.rotateAngle;
+        case ParamTarget::ShearX: return p.shearX;
+        case ParamTarget::MatrixElement: return p.matrix(e.row, e.column);
+        case ParamTarget::ImageWidth:
+        case ParamTarget::ImageHeight: break;
+    }
+    return 0.0f;
+}
+
+// The file's text in GBK (names as the table holds them).
+std::string GbkText(const CalibrationParams& p) {
+    std::string text = "; written by quarvel calibrate\r\n";
+    const char* section = nullptr;
+    int normalIndex = 0;
+    for (const detail::ParamEntry& e : detail::ParamTable()) {
+        if (section == nullptr || std::strcmp(section, e.section) != 0) {
+            text += std::string(section == nullptr ? "" : "\r\n") + "[" + e.section + "]\r\n";
+            section = e.section;
+        }
+        std::string value;
+        if (e.target == detail::ParamTarget::ImageWidth) {
+            value = std::to_string(p.imageWidth);
+        } else if (e.target == detail::ParamTarget::ImageHeight) {
+            value = std::to_string(p.imageHeight);
+        } else {
+            value = detail::ShortestText(Value(p, e, normalIndex));
+        }
+        text += std::string(e.key) + "=" + value + "\r\n";
+    }
+    if (p.displayWidth > 0 && p.displayHeight > 0) {
+        text += std::string("\r\n[") + detail::kOwnSection + "]\r\n" + detail::kCalibratedDisplayKey + "=" +
+                std::to_string(p.displayWidth) + "x" + std::to_string(p.displayHeight) + "\r\n";
+    }
+    return text;
+}
+
+bool SetError(std::string* error, const std::string& message) {
+    if (error != nullptr) {
+        *error = message;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool WriteParameterFile(const std::string& path, const CalibrationParams& params, bool utf8, std::string* error) {
+    try {
+        std::string text = GbkText(params);
+        if (utf8) {
+            std::optional<std::string> converted = detail::GbkToUtf8(text);
+            if (!converted) {
+                return SetError(error, "cannot convert the names to UTF-8");
+            }
+            text = std::move(*converted);
+        }
+        std::string temporary = path + ".XXXXXX";
+        const int fd = mkstemp(temporary.data());
+        if (fd < 0) {
+            return SetError(error, "cannot create a file beside '" + path + "': " + std::strerror(errno));
+        }
+        std::size_t written = 0;
+        while (written < text.size()) {
+            const ssize_t n = write(fd, text.data() + written, text.size() - written);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                const int saved = errno;
+                close(fd);
+                unlink(temporary.c_str());
+                return SetError(error, "cannot write '" + path + "': " + std::strerror(saved));
+            }
+            written += static_cast<std::size_t>(n);
+        }
+        // The file is readable like one an editor saves, not only by us.
+        fchmod(fd, 0644);
+        if (close(fd) != 0 || std::rename(temporary.c_str(), path.c_str()) != 0) {
+            const int saved = errno;
+            unlink(temporary.c_str());
+            return SetError(error, "cannot write '" + path + "': " + std::strerror(saved));
+        }
+        return true;
+    } catch (...) {
+        return SetError(error, "out of memory");
+    }
+}
+
+}  // namespace quarvel
