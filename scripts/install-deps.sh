@@ -10,7 +10,7 @@ packages=(
   libwayland-dev wayland-protocols              # display size from Wayland compositors
   libx11-dev                                    # tests: a host's own Xlib error handler
   libgtest-dev                                  # unit tests
-  libbenchmark-dev                              # benchmarks
+  libbenchmark-dev libhwy-dev                   # benchmarks (the chain on Highway beside ours)
   pybind11-dev python3-dev python3-pybind11     # the Python module
   python3-numpy python3-pytest                  # the Python module's tests
   help2man                                      # the man page

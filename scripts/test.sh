@@ -5,8 +5,10 @@
 #   asan      Clang build, warnings as errors, every test again under
 #             AddressSanitizer + UndefinedBehaviorSanitizer (float-to-int
 #             overflow included), every report fatal
-#   tsan      the concurrency tests under ThreadSanitizer (concurrent
-#             correction, and loads on two threads against an Xvfb of their own)
+#   tsan      every test that starts threads (the suites named *Threads:
+#             one model, one instance, one preview from several threads, and
+#             loads on two threads against an Xvfb of their own) under
+#             ThreadSanitizer
 #   coverage  GCC coverage build, every test, gcovr line/branch summary
 #   fuzz      each libFuzzer target for QUARVEL_FUZZ_SECONDS (default 40)
 #   bench     builds the benchmarks and runs each once, briefly, with the
@@ -25,10 +27,11 @@ configure() {  # dir, cmake args...
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARVEL_WERROR=ON "$@" >/dev/null
 }
 
-run_ctest() {  # dir
-  local log
+run_ctest() {  # dir [ctest arguments]
+  local log dir=$1
+  shift
   log=$(mktemp)
-  if ! ctest --test-dir "$1" --output-on-failure -j "$jobs" 2>&1 | tee "$log"; then
+  if ! ctest --test-dir "$dir" --output-on-failure -j "$jobs" "$@" 2>&1 | tee "$log"; then
     rm -f "$log"
     return 1
   fi
@@ -55,9 +58,9 @@ stage_asan() {
 
 stage_tsan() {
   configure build/test-tsan -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQUARVEL_SANITIZE=thread -DQUARVEL_BUILD_TOOLS=OFF
-  cmake --build build/test-tsan -j "$jobs" --target quarvel_thread_tests
-  TSAN_OPTIONS=halt_on_error=1 build/test-tsan/tests/quarvel_thread_tests
-  passed=$((passed + 1))
+  cmake --build build/test-tsan -j "$jobs" --target quarvel_tests quarvel_x_server_tests
+  # Every suite whose tests start threads is named *Threads.
+  TSAN_OPTIONS=halt_on_error=1 run_ctest build/test-tsan -R 'Threads\.'
 }
 
 stage_coverage() {

@@ -104,3 +104,21 @@ def test_fit_and_write(tmp_path):
     with pytest.raises(ValueError):
         quarvel.write_parameter_file("/nonexistent/dir/x.ini", fit.params)
     assert not quarvel.fit_calibration(np.hstack([cameras, targets])[:3], (1280, 720), (1920, 1080)).ok
+
+
+def test_opencv_point_layouts_are_kept(q):
+    flat = np.array([[10.25, 5.75], [640.0, 360.0], [-3.5, 700.0]], dtype=np.float32)
+    opencv = flat.reshape(-1, 1, 2)  # what cv2.findChessboardCorners returns
+    corrected = q.correct_points(opencv)
+    assert corrected.shape == (3, 1, 2)
+    assert corrected.dtype == np.float64
+    assert np.array_equal(corrected.reshape(-1, 2), q.correct_points(flat))
+    ints = np.array([[[0, 0]], [[640, 360]]], dtype=np.int32)
+    assert q.correct_points(ints).shape == (2, 1, 2)
+    assert q.correct_points(ints)[1, 0].tolist() == list(q.correct_point((640, 360)))
+    back = q.invert_points(corrected)
+    assert back.shape == (3, 1, 2)
+    assert np.allclose(back.reshape(-1, 2), flat, atol=1e-3)
+    for bad in (np.zeros((3, 2, 2)), np.zeros((3, 1, 3)), np.zeros((2, 3))):
+        with pytest.raises(ValueError):
+            q.correct_points(bad)

@@ -162,7 +162,7 @@ public:
 
     // Residuals at p, with A = J^T J and g = J^T r.
     void Linearise(const Column& p, std::vector<double>& err, Square& a, Column& g) const {
-        std::vector<std::vector<double>> jacobian;
+        std::vector<std::vector<double>>& jacobian = jacobian_;
         Jacobian(p, err, jacobian);
         const int n = unknowns();
         a = Square::zeros();
@@ -194,6 +194,7 @@ private:
     mutable std::vector<cv::Point2d> fitted_;
     mutable std::vector<double> plus_;
     mutable std::vector<double> minus_;
+    mutable std::vector<std::vector<double>> jacobian_;  // kept between linearisations
 };
 
 double SumOfSquares(const std::vector<double>& r) {

@@ -29,44 +29,63 @@ Encoding PublicEncoding(TextEncoding e) {
 
 using Name = std::pair<std::string, std::string>;  // UTF-8 (section, key)
 
-// The 21 expected names in UTF-8, converted once.
-const std::vector<Name>& ExpectedNames() {
-    static const std::vector<Name> names = [] {
-        std::vector<Name> list;
+// A name with its section and key folded for near-miss matching.
+struct Folded {
+    Name name;
+    FoldedName section;
+    FoldedName key;
+};
+
+Folded FoldedOf(Name name) {
+    Folded f{std::move(name), {}, {}};
+    f.section = Fold(f.name.first);
+    f.key = Fold(f.name.second);
+    return f;
+}
+
+// The 21 expected names in UTF-8, converted and folded once.
+const std::vector<Folded>& ExpectedFolded() {
+    static const std::vector<Folded> names = [] {
+        std::vector<Folded> list;
         for (const ParamEntry& e : ParamTable()) {
-            list.emplace_back(Utf8(e.section), Utf8(e.key));
+            list.push_back(FoldedOf(Name(Utf8(e.section), Utf8(e.key))));
         }
         return list;
     }();
     return names;
 }
 
-// A file's name in UTF-8: an expected one without converting it again.
-Name FileName(const std::pair<std::string, std::string>& raw) {
+// A file's name in UTF-8 and folded: an expected one without working it
+// out again.
+Folded FileName(const std::pair<std::string, std::string>& raw) {
     const auto& table = ParamTable();
     for (std::size_t i = 0; i < table.size(); ++i) {
         if (raw.first == table[i].section && raw.second == table[i].key) {
-            return ExpectedNames()[i];
+            return ExpectedFolded()[i];
         }
     }
-    return Name(Utf8(raw.first), Utf8(raw.second));
+    return FoldedOf(Name(Utf8(raw.first), Utf8(raw.second)));
 }
 
 // The file's names that almost spell the expected one.
-std::vector<NearMiss> NearMisses(const Name& expected, const std::vector<Name>& fileNames, std::set<Name>& claimed) {
+std::vector<NearMiss> NearMisses(const Folded& expected, const std::vector<Folded>& fileNames,
+                                 std::set<Name>& claimed) {
     std::vector<NearMiss> misses;
-    for (const Name& found : fileNames) {
-        const NameDifference section = CompareNames(expected.first, found.first);
-        const NameDifference key = CompareNames(expected.second, found.second);
-        if (!key.matches || (section.identical() && key.identical())) {
+    for (const Folded& found : fileNames) {
+        if (found.key.folded != expected.key.folded) {
+            continue;  // not even the key: the common case, decided without work
+        }
+        const NameDifference section = CompareNames(expected.section, found.section);
+        const NameDifference key = CompareNames(expected.key, found.key);
+        if (section.identical() && key.identical()) {
             continue;
         }
         std::string differs = DescribeDifferences(section.matches ? section : NameDifference{}, key);
         if (!section.matches) {
             differs += differs.empty() ? "another section" : ", another section";
         }
-        misses.push_back(NearMiss{found.first, found.second, std::move(differs)});
-        claimed.insert(found);
+        misses.push_back(NearMiss{found.name.first, found.name.second, std::move(differs)});
+        claimed.insert(found.name);
     }
     return misses;
 }
@@ -96,7 +115,7 @@ LoadReport BuildLoadReport(const CTabrel& reader, const std::string& path) {
     report.path = path;
     report.encoding = PublicEncoding(reader.encoding());
 
-    std::vector<Name> fileNames;
+    std::vector<Folded> fileNames;
     for (const auto& raw : reader.Names()) {
         fileNames.push_back(FileName(raw));
     }
@@ -105,14 +124,15 @@ LoadReport BuildLoadReport(const CTabrel& reader, const std::string& path) {
     for (std::size_t index = 0; index < kParamCount; ++index) {
         const ParamEntry& e = ParamTable()[index];
         EntryReport entry;
-        entry.section = ExpectedNames()[index].first;
-        entry.key = ExpectedNames()[index].second;
+        const Folded& expected = ExpectedFolded()[index];
+        entry.section = expected.name.first;
+        entry.key = expected.name.second;
         entry.integer = e.type == ParamType::Int;
         entry.usedByCorrection = UsedByCorrection(e.target);
         const std::string* text = reader.Find(e.section, e.key);
         if (text == nullptr) {
             entry.status = EntryStatus::Missing;
-            entry.nearMisses = NearMisses({entry.section, entry.key}, fileNames, claimed);
+            entry.nearMisses = NearMisses(expected, fileNames, claimed);
         } else {
             claimed.emplace(entry.section, entry.key);
             const bool ascii = std::all_of(text->begin(), text->end(), [](char c) { return (c & 0x80) == 0; });
@@ -130,11 +150,11 @@ LoadReport BuildLoadReport(const CTabrel& reader, const std::string& path) {
         report.entries.push_back(std::move(entry));
     }
 
-    for (std::size_t i = 0; i < fileNames.size(); ++i) {
-        if (fileNames[i].first == kOwnSection || claimed.count(fileNames[i]) != 0) {
+    for (const Folded& f : fileNames) {
+        if (f.name.first == kOwnSection || claimed.count(f.name) != 0) {
             continue;
         }
-        report.unknownKeys.push_back(UnknownKey{fileNames[i].first, fileNames[i].second});
+        report.unknownKeys.push_back(UnknownKey{f.name.first, f.name.second});
     }
     const cv::Size calibrated = CalibratedDisplay(reader);
     report.calibratedWidth = calibrated.width;

@@ -1,7 +1,7 @@
 #include "params/name_match.h"
 
 #include <cstdint>
-#include <vector>
+#include <string>
 
 namespace quarvel::detail {
 namespace {
@@ -10,8 +10,8 @@ constexpr char32_t kIdeographicSpace = 0x3000;
 
 // Code points of UTF-8 text; a malformed byte stands for itself (as a code
 // point above U+10FFFF, so it equals only the same byte).
-std::vector<char32_t> Decode(std::string_view s) {
-    std::vector<char32_t> out;
+std::u32string Decode(std::string_view s) {
+    std::u32string out;
     for (std::size_t i = 0; i < s.size();) {
         const auto b0 = static_cast<std::uint8_t>(s[i]);
         std::size_t length = b0 < 0x80 ? 1 : (b0 >> 5) == 0x6 ? 2 : (b0 >> 4) == 0xE ? 3 : (b0 >> 3) == 0x1E ? 4 : 0;
@@ -40,53 +40,46 @@ std::vector<char32_t> Decode(std::string_view s) {
 
 bool IsSpace(char32_t c) { return c == ' ' || c == '\t' || c == kIdeographicSpace; }
 
-std::vector<char32_t> Trimmed(const std::vector<char32_t>& s) {
+}  // namespace
+
+FoldedName Fold(std::string_view utf8) {
+    const std::u32string decoded = Decode(utf8);
     std::size_t begin = 0;
-    std::size_t end = s.size();
-    while (begin < end && IsSpace(s[begin])) {
+    std::size_t end = decoded.size();
+    while (begin < end && IsSpace(decoded[begin])) {
         ++begin;
     }
-    while (end > begin && IsSpace(s[end - 1])) {
+    while (end > begin && IsSpace(decoded[end - 1])) {
         --end;
     }
-    return std::vector<char32_t>(s.begin() + static_cast<std::ptrdiff_t>(begin), s.begin() + static_cast<std::ptrdiff_t>(end));
-}
-
-std::vector<char32_t> HalfWidth(std::vector<char32_t> s) {
-    for (char32_t& c : s) {
+    FoldedName name;
+    name.spaced = begin != 0 || end != decoded.size();
+    name.halfWidth = decoded.substr(begin, end - begin);
+    for (char32_t& c : name.halfWidth) {
         if (c >= 0xFF01 && c <= 0xFF5E) {
             c -= 0xFEE0;
+            name.wide = true;
         } else if (c == kIdeographicSpace) {
             c = ' ';
+            name.wide = true;
         }
     }
-    return s;
-}
-
-std::vector<char32_t> LowerCase(std::vector<char32_t> s) {
-    for (char32_t& c : s) {
+    name.folded = name.halfWidth;
+    for (char32_t& c : name.folded) {
         if (c >= 'A' && c <= 'Z') {
             c += 'a' - 'A';
         }
     }
-    return s;
+    return name;
 }
 
-}  // namespace
-
-NameDifference CompareNames(std::string_view expected, std::string_view found) {
-    const std::vector<char32_t> e = Decode(expected);
-    const std::vector<char32_t> f = Decode(found);
+NameDifference CompareNames(const FoldedName& expected, const FoldedName& found) {
     NameDifference d;
-    const std::vector<char32_t> et = Trimmed(e);
-    const std::vector<char32_t> ft = Trimmed(f);
-    const std::vector<char32_t> ew = HalfWidth(et);
-    const std::vector<char32_t> fw = HalfWidth(ft);
-    d.matches = LowerCase(ew) == LowerCase(fw);
+    d.matches = expected.folded == found.folded;
     if (d.matches) {
-        d.space = et != e || ft != f;
-        d.width = ew != et || fw != ft;
-        d.letterCase = ew != fw;
+        d.space = expected.spaced || found.spaced;
+        d.width = expected.wide || found.wide;
+        d.letterCase = expected.halfWidth != found.halfWidth;
     }
     return d;
 }

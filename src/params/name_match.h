@@ -18,7 +18,19 @@ struct NameDifference {
     bool identical() const noexcept { return matches && !space && !width && !letterCase; }
 };
 
-NameDifference CompareNames(std::string_view expected, std::string_view found);
+// A name as the comparison sees it, worked out once per name: its code
+// points with surrounding space trimmed and full-width forms made
+// half-width (`halfWidth`), the same in lower case (`folded`), and whether
+// the trimming and the widths changed anything.
+struct FoldedName {
+    std::u32string halfWidth;
+    std::u32string folded;
+    bool spaced = false;
+    bool wide = false;
+};
+FoldedName Fold(std::string_view utf8);
+
+NameDifference CompareNames(const FoldedName& expected, const FoldedName& found);
 
 // "letter case, full-width/half-width form, surrounding space": the parts
 // of both differences that apply, in that order, joined by ", ".

@@ -18,22 +18,24 @@
 namespace quarvel {
 namespace {
 
-float Value(const CalibrationParams& p, const detail::ParamEntry& e, int& normalIndex) {
+// The text of one entry's value, as a load reads it back.
+std::string ValueText(const CalibrationParams& p, const detail::ParamEntry& e, int& normalIndex) {
     using detail::ParamTarget;
+    using detail::ShortestText;
     switch (e.target) {
-        case ParamTarget::FocalZ: return p.focalZ;
-        case ParamTarget::MapTop: return p.mapTop;
-        case ParamTarget::MapBottom: return p.mapBottom;
-        case ParamTarget::KeyStoneOriginX: return p.keyStoneOriginX;
-        case ParamTarget::KeyStoneOriginY: return p.keyStoneOriginY;
-        case ParamTarget::PlaneNormal: return p.planeNormal[normalIndex++ % 3];
-        case ParamTarget::RotateAngle: return p.rotateAngle;
-        case ParamTarget::ShearX: return p.shearX;
-        case ParamTarget::MatrixElement: return p.matrix(e.row, e.column);
-        case ParamTarget::ImageWidth:
-        case ParamTarget::ImageHeight: break;
+        case ParamTarget::ImageWidth: return std::to_string(p.imageWidth);
+        case ParamTarget::ImageHeight: return std::to_string(p.imageHeight);
+        case ParamTarget::FocalZ: return ShortestText(p.focalZ);
+        case ParamTarget::MapTop: return ShortestText(p.mapTop);
+        case ParamTarget::MapBottom: return ShortestText(p.mapBottom);
+        case ParamTarget::KeyStoneOriginX: return ShortestText(p.keyStoneOriginX);
+        case ParamTarget::KeyStoneOriginY: return ShortestText(p.keyStoneOriginY);
+        case ParamTarget::PlaneNormal: return ShortestText(p.planeNormal[normalIndex++ % 3]);
+        case ParamTarget::RotateAngle: return ShortestText(p.rotateAngle);
+        case ParamTarget::ShearX: return ShortestText(p.shearX);
+        case ParamTarget::MatrixElement: break;
     }
-    return 0.0f;
+    return ShortestText(p.matrix(e.row, e.column));
 }
 
 // The file's text in GBK (names as the table holds them).
@@ -46,15 +48,7 @@ std::string GbkText(const CalibrationParams& p) {
             text += std::string(section == nullptr ? "" : "\r\n") + "[" + e.section + "]\r\n";
             section = e.section;
         }
-        std::string value;
-        if (e.target == detail::ParamTarget::ImageWidth) {
-            value = std::to_string(p.imageWidth);
-        } else if (e.target == detail::ParamTarget::ImageHeight) {
-            value = std::to_string(p.imageHeight);
-        } else {
-            value = detail::ShortestText(Value(p, e, normalIndex));
-        }
-        text += std::string(e.key) + "=" + value + "\r\n";
+        text += std::string(e.key) + "=" + ValueText(p, e, normalIndex) + "\r\n";
     }
     if (p.displayWidth > 0 && p.displayHeight > 0) {
         text += std::string("\r\n[") + detail::kOwnSection + "]\r\n" + detail::kCalibratedDisplayKey + "=" +

@@ -29,6 +29,14 @@ private:
 // Converts the whole text or nothing: an invalid or unconvertible sequence
 // gives nullopt.
 std::optional<std::string> Convert(const char* to, const char* from, std::string_view text) {
+    // ASCII reads the same in GBK and UTF-8: no converter needed.
+    bool ascii = true;
+    for (const char c : text) {
+        ascii = ascii && (static_cast<unsigned char>(c) & 0x80) == 0;
+    }
+    if (ascii) {
+        return std::string(text);
+    }
     IconvHandle cd(to, from);
     if (!cd.valid()) {
         return std::nullopt;

@@ -20,19 +20,24 @@ cv::Mat ViewGreyImage(const IplImage* source) noexcept {
 }
 
 cv::Mat PaintCanvas(const Model& model, const cv::Mat& source) {
-    cv::Mat canvas = cv::Mat::zeros(kCanvasHeight, kCanvasWidth, CV_8UC1);
+    cv::Mat canvas;
+    PaintCanvas(model, source, canvas);
+    return canvas;
+}
+
+void PaintCanvas(const Model& model, const cv::Mat& source, cv::Mat& canvas) {
+    canvas.create(kCanvasHeight, kCanvasWidth, CV_8UC1);
+    canvas.setTo(0);
     if (source.empty() || source.type() != CV_8UC1) {
-        return canvas;
+        return;
     }
     unsigned char* const pixels = canvas.ptr<unsigned char>();
     const std::size_t stride = canvas.step[0];
     ForEachPlacement(model, std::min(model.params().imageWidth, source.cols),
-                     std::min(model.params().imageHeight, source.rows),
-                     [&](int cx, int cy, int x, int y) {
+                     std::min(model.params().imageHeight, source.rows), [&](int cx, int cy, int x, int y) {
                          pixels[static_cast<std::size_t>(cy) * stride + static_cast<std::size_t>(cx)] =
                              source.ptr<unsigned char>(y)[x];
                      });
-    return canvas;
 }
 
 }  // namespace quarvel::detail

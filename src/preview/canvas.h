@@ -48,8 +48,10 @@ void ForEachPlacement(const Model& model, int width, int height, Place place) {
 // below min(imageHeight, source height) (inner loop) goes to
 // model.CorrectPoint((x, y)) (computed through the batch path) when that
 // lies on the canvas. A source that is not CV_8UC1 paints nothing. This is
-// painting without a cache.
+// painting without a cache. The second form paints into `canvas`, reusing
+// its memory when it already has the canvas's size and type.
 cv::Mat PaintCanvas(const Model& model, const cv::Mat& source);
+void PaintCanvas(const Model& model, const cv::Mat& source, cv::Mat& canvas);
 
 }  // namespace quarvel::detail
 

@@ -45,4 +45,22 @@ TEST(QuarvelThreads, ConcurrentCorrectionMatchesSequential) {
     }
 }
 
+TEST(QuarvelChain, ArrayMembersAreTheModels) {
+    const Quarvel q =
+        quarvel::test::Loaded(1280, 720, 1500.0f, cv::Matx33f(1.02f, 0.01f, -5, 0.005f, 0.98f, 3, 1e-5f, 2e-5f, 1));
+    const quarvel::Model m = q.GetModel();
+    const std::vector<cv::Point> ints = {{0, 0}, {640, 360}, {1279, 719}, {-50, 900}};
+    const std::vector<cv::Point2f> floats = {{10.25f, 5.75f}, {639.5f, 359.5f}};
+    for (const cv::_InputArray& in : {cv::_InputArray(ints), cv::_InputArray(floats)}) {
+        cv::Mat fromClass;
+        cv::Mat fromModel;
+        ASSERT_TRUE(q.CorrectPoints(in, fromClass));
+        ASSERT_TRUE(m.CorrectPoints(in, fromModel));
+        EXPECT_EQ(cv::norm(fromClass, fromModel, cv::NORM_INF), 0.0);
+        ASSERT_TRUE(q.InvertPoints(fromModel, fromClass));
+        ASSERT_TRUE(m.InvertPoints(fromModel, fromModel));
+        EXPECT_EQ(cv::norm(fromClass, fromModel, cv::NORM_INF), 0.0);
+    }
+}
+
 }  // namespace

@@ -1,7 +1,7 @@
-// Fuzzes the fit: arbitrary pairs (NaN and infinities included) for
-// arbitrary image and display sizes. It must never crash or hang, and
+// Fuzzes the fit: up to ten arbitrary pairs (NaN and infinities included)
+// for arbitrary image and display sizes. It must never crash or hang, and
 // never return non-finite parameters with ok set. The barrel search (the
-// fit's costly part) runs for one input in sixteen, chosen by the whole
+// fit's costly part) runs for one input in 64, chosen by the whole
 // input's hash, so that the target stays fast.
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -41,8 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.displayWidth = input.ConsumeIntegralInRange<int>(-1, 4096);
     options.displayHeight = input.ConsumeIntegralInRange<int>(-1, 4096);
     options.outlierPixels = input.ConsumeFloatingPoint<double>();
-    options.barrel = InputHash(data, size) % 16 == 0;
-    std::vector<quarvel::PointPair> pairs(input.ConsumeIntegralInRange<std::size_t>(0, 30));
+    options.barrel = InputHash(data, size) % 64 == 0;
+    std::vector<quarvel::PointPair> pairs(input.ConsumeIntegralInRange<std::size_t>(0, 10));
     for (quarvel::PointPair& p : pairs) {
         p.camera = cv::Point2d(AnyCoordinate(input), AnyCoordinate(input));
         p.display = cv::Point2d(AnyCoordinate(input), AnyCoordinate(input));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -82,6 +83,23 @@ TEST(ParameterFileRoundTrip, EveryValueReadsBackExactly) {
         }
         EXPECT_TRUE(read.report.unknownKeys.empty());
     }
+}
+
+TEST(ParameterFileWriter, AFileIsWrittenWholeOrNotAtAll) {
+    TempDir dir;
+    std::string error;
+    // A directory stands where the file should go: the temporary beside it
+    // is written, the rename fails, and nothing is left behind.
+    std::filesystem::create_directory(dir.path() / "taken.ini");
+    EXPECT_FALSE(quarvel::WriteParameterFile((dir.path() / "taken.ini").string(), CalibrationParams(), false, &error));
+    EXPECT_NE(error.find("taken.ini"), std::string::npos) << error;
+    int entries = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) {
+        ++entries;
+    }
+    EXPECT_EQ(entries, 1);
+    EXPECT_FALSE(quarvel::WriteParameterFile("/nonexistent/dir/x.ini", CalibrationParams(), false, &error));
+    EXPECT_NE(error.find("/nonexistent/dir/x.ini"), std::string::npos) << error;
 }
 
 TEST(ParameterFileReader, WhatTheFileLacksKeepsTheBase) {

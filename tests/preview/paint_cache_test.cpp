@@ -124,6 +124,8 @@ TEST(FilledPicture, LeavesNoHoleInsideThePicture) {
     const cv::Mat forward = q.RenderBarrel(source);
     const cv::Mat filled = q.RenderBarrelFilled(source);
     ASSERT_EQ(filled.size(), forward.size());
+    // A Preview of the instance's model paints the same filled picture.
+    EXPECT_EQ(Differs(quarvel::Preview(q.GetModel()).RenderFilled(source), filled), 0.0);
     // The picture: what forward painting reaches, with its holes closed.
     cv::Mat picture = forward > 0;
     cv::morphologyEx(picture, picture, cv::MORPH_CLOSE, cv::Mat::ones(5, 5, CV_8UC1));

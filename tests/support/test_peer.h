@@ -3,7 +3,9 @@
 
 #include <quarvel/quarvel.h>
 
-// The tests' one door into Quarvel's private state and steps.
+// The tests' one door into Quarvel's private record and steps, for what no
+// public call shows: the sphere model and the plane steps, the zero test,
+// the reader handle and the normal list.
 class QuarvelTestPeer {
 public:
 #define QUARVEL_PEER_FIELD(name) \
@@ -51,18 +53,6 @@ public:
     }
     static FPoint DescartesToScreen(const Quarvel& q, const FPoint& p, const FPoint& origin) {
         return q.DescartesToScreen(p, origin);
-    }
-
-    // An instance with the given image size, focal value and matrix, set up
-    // as a load would leave it (against whatever display the test chose).
-    static Quarvel Loaded(int width, int height, float focal, const cv::Matx33f& m = cv::Matx33f::eye()) {
-        Quarvel q;
-        q.imageWidth = width;
-        q.imageHeight = height;
-        q.focalZ = focal;
-        q.keyStoneMat = m;
-        q.ComputeBarrelParam();
-        return q;
     }
 };
 
