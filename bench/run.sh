@@ -48,6 +48,7 @@ awk -F, '
     printf "%-62s %6.0f fps\n", "Filled (hole-free) preview, cached map", ips["BM_FilledPreviewRepeat"]
     ms = 1000 / ips["BM_FitCalibration/25"]
     printf "%-62s %6.1f ms (target <= 50 ms) %s\n", "Fitting a calibration to 25 pairs", ms, (ms <= 50 ? "met" : "NOT MET")
+    printf "%-62s %6.0f loads/s\n", "ReadIniParam of the example file, with the load report", ips["BM_ReadIniParam"]
     printf "%-62s %6.2fx\n", "The chain on Google Highway vs the hand-written kernel (time)", \
            ratio("BM_CorrectPointsBatchHighway", "BM_CorrectPointsBatchKernel")
     printf "%-62s %6.2fx\n", "Batch speed-up over CorrectPoint one by one", \

@@ -1,6 +1,7 @@
 #include "params/load_report_builder.h"
 
 #include <algorithm>
+#include <deque>
 #include <set>
 #include <utility>
 
@@ -29,54 +30,73 @@ Encoding PublicEncoding(TextEncoding e) {
 
 using Name = std::pair<std::string, std::string>;  // UTF-8 (section, key)
 
-// A name with its section and key folded for near-miss matching.
+// A name with its section and key folded for near-miss matching, folded
+// when first needed (a file that holds every entry needs none).
 struct Folded {
+    explicit Folded(Name n) : name(std::move(n)) {}
     Name name;
-    FoldedName section;
-    FoldedName key;
+    const FoldedName& section() const {
+        FoldAll();
+        return section_;
+    }
+    const FoldedName& key() const {
+        FoldAll();
+        return key_;
+    }
+
+private:
+    void FoldAll() const {
+        if (!folded_) {
+            section_ = Fold(name.first);
+            key_ = Fold(name.second);
+            folded_ = true;
+        }
+    }
+    mutable bool folded_ = false;
+    mutable FoldedName section_;
+    mutable FoldedName key_;
 };
 
-Folded FoldedOf(Name name) {
-    Folded f{std::move(name), {}, {}};
-    f.section = Fold(f.name.first);
-    f.key = Fold(f.name.second);
-    return f;
-}
+Folded FoldedOf(Name name) { return Folded(std::move(name)); }
 
-// The 21 expected names in UTF-8, converted and folded once.
+// The 21 expected names in UTF-8, converted and folded once (before any
+// thread can share them).
 const std::vector<Folded>& ExpectedFolded() {
     static const std::vector<Folded> names = [] {
         std::vector<Folded> list;
         for (const ParamEntry& e : ParamTable()) {
             list.push_back(FoldedOf(Name(Utf8(e.section), Utf8(e.key))));
+            (void)list.back().key();
         }
         return list;
     }();
     return names;
 }
 
-// A file's name in UTF-8 and folded: an expected one without working it
-// out again.
-Folded FileName(const std::pair<std::string, std::string>& raw) {
+// A file's name in UTF-8 and folded: an expected one is the shared one,
+// any other is converted into `owned`.
+const Folded* FileName(const std::pair<std::string, std::string>& raw, std::deque<Folded>& owned) {
     const auto& table = ParamTable();
     for (std::size_t i = 0; i < table.size(); ++i) {
         if (raw.first == table[i].section && raw.second == table[i].key) {
-            return ExpectedFolded()[i];
+            return &ExpectedFolded()[i];
         }
     }
-    return FoldedOf(Name(Utf8(raw.first), Utf8(raw.second)));
+    owned.push_back(FoldedOf(Name(Utf8(raw.first), Utf8(raw.second))));
+    return &owned.back();
 }
 
 // The file's names that almost spell the expected one.
-std::vector<NearMiss> NearMisses(const Folded& expected, const std::vector<Folded>& fileNames,
+std::vector<NearMiss> NearMisses(const Folded& expected, const std::vector<const Folded*>& fileNames,
                                  std::set<Name>& claimed) {
     std::vector<NearMiss> misses;
-    for (const Folded& found : fileNames) {
-        if (found.key.folded != expected.key.folded) {
-            continue;  // not even the key: the common case, decided without work
+    for (const Folded* file : fileNames) {
+        const Folded& found = *file;
+        if (found.key().folded != expected.key().folded) {
+            continue;  // not even the key: the common case, decided cheaply
         }
-        const NameDifference section = CompareNames(expected.section, found.section);
-        const NameDifference key = CompareNames(expected.key, found.key);
+        const NameDifference section = CompareNames(expected.section(), found.section());
+        const NameDifference key = CompareNames(expected.key(), found.key());
         if (section.identical() && key.identical()) {
             continue;
         }
@@ -115,9 +135,10 @@ LoadReport BuildLoadReport(const CTabrel& reader, const std::string& path) {
     report.path = path;
     report.encoding = PublicEncoding(reader.encoding());
 
-    std::vector<Folded> fileNames;
+    std::deque<Folded> owned;
+    std::vector<const Folded*> fileNames;
     for (const auto& raw : reader.Names()) {
-        fileNames.push_back(FileName(raw));
+        fileNames.push_back(FileName(raw, owned));
     }
 
     std::set<Name> claimed;  // UTF-8 names accounted for
@@ -150,11 +171,11 @@ LoadReport BuildLoadReport(const CTabrel& reader, const std::string& path) {
         report.entries.push_back(std::move(entry));
     }
 
-    for (const Folded& f : fileNames) {
-        if (f.name.first == kOwnSection || claimed.count(f.name) != 0) {
+    for (const Folded* f : fileNames) {
+        if (f->name.first == kOwnSection || claimed.count(f->name) != 0) {
             continue;
         }
-        report.unknownKeys.push_back(UnknownKey{f.name.first, f.name.second});
+        report.unknownKeys.push_back(UnknownKey{f->name.first, f->name.second});
     }
     const cv::Size calibrated = CalibratedDisplay(reader);
     report.calibratedWidth = calibrated.width;
