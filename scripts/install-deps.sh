@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config clang        # compilers and build
   libopencv-dev                                 # matrix, image and window types
+  libopencv-contrib-dev                         # the calibration pattern and its detector (aruco)
   libxcb1-dev libxcb-randr0-dev                 # display size from X servers
   libwayland-dev wayland-protocols              # display size from Wayland compositors
   libx11-dev                                    # tests: a host's own Xlib error handler

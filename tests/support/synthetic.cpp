@@ -26,7 +26,8 @@ CalibrationParams Truth(double magnification) {
     return p;
 }
 
-CalibrationParams TruthFor(double magnification, cv::Size camera, cv::Size display, double keystone) {
+CalibrationParams TruthFor(double magnification, cv::Size camera, cv::Size display, double keystone, double view,
+                           bool mirrored) {
     CalibrationParams p;
     p.imageWidth = camera.width;
     p.imageHeight = camera.height;
@@ -49,7 +50,13 @@ CalibrationParams TruthFor(double magnification, cv::Size camera, cv::Size displ
                                {static_cast<float>(w * (0.97 - keystone / 2)), static_cast<float>(h * 0.03)},
                                {static_cast<float>(w * 0.96), static_cast<float>(h * 0.96)},
                                {static_cast<float>(w * 0.03), static_cast<float>(h * 0.95)}};
-    const cv::Mat m = cv::getPerspectiveTransform(from, to);
+    cv::Mat m = cv::getPerspectiveTransform(from, to);
+    const cv::Mat scaled = (cv::Mat_<double>(3, 3) << view, 0, (1 - view) * (w - 1) / 2, 0, view,
+                            (1 - view) * (h - 1) / 2, 0, 0, 1);
+    m = scaled * m;
+    if (mirrored) {
+        m = (cv::Mat_<double>(3, 3) << -1, 0, w - 1, 0, 1, 0, 0, 0, 1) * m;
+    }
     const double a22 = m.at<double>(2, 2);
     for (int i = 0; i < 3; ++i) {
         for (int j = 0; j < 3; ++j) {

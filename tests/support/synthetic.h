@@ -21,8 +21,12 @@ CalibrationParams Truth(double magnification);
 
 // The same for any camera and display: the corrected image's corners land
 // on a quadrilateral covering most of the display whose top edge is
-// narrower by `keystone` of the display width.
-CalibrationParams TruthFor(double magnification, cv::Size camera, cv::Size display, double keystone = 0.04);
+// narrower by `keystone` of the display width, scaled by `view` about the
+// display's centre (below 1 the camera sees only the inner part of the
+// display, above 1 the whole display and the wall around it), and
+// mirrored left to right for a camera behind the screen.
+CalibrationParams TruthFor(double magnification, cv::Size camera, cv::Size display, double keystone = 0.04,
+                           double view = 1.0, bool mirrored = false);
 
 // Targets on the tool's cols x rows grid and where the truth's camera sees
 // them, with Gaussian noise of `noise` camera pixels.

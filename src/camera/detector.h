@@ -1,0 +1,26 @@
+#ifndef QUARVEL_SRC_CAMERA_DETECTOR_H
+#define QUARVEL_SRC_CAMERA_DETECTOR_H
+
+#include <opencv2/core.hpp>
+
+#include <quarvel/pattern.h>
+
+namespace quarvel::detail {
+
+// The share of the display inside the outline of the pairs' display
+// positions.
+double Coverage(const std::vector<PointPair>& pairs, cv::Size display);
+
+// A camera frame as 8-bit grey (a view when it already is); empty for a
+// frame of another depth or channel count.
+cv::Mat GreyFrame(const cv::Mat& frame);
+
+// DetectCalibrationPattern without its guard against exceptions.
+// `mirroredFirst` tries the mirror image first (a camera already known to
+// see the display mirrored).
+PatternDetection Detect(const cv::Mat& frame, int displayWidth, int displayHeight, PatternKind kind,
+                        bool mirroredFirst = false);
+
+}  // namespace quarvel::detail
+
+#endif

@@ -1,0 +1,69 @@
+// The patterns: pixel-exact boards for every display size, the validation
+// board's corners between the calibration board's, and a perfect view of
+// each found exactly.
+#include <gtest/gtest.h>
+
+#include <quarvel/pattern.h>
+
+namespace {
+
+using quarvel::PatternKind;
+
+const cv::Size kDisplays[] = {{1280, 800}, {1280, 720}, {1680, 1050}, {1920, 1080}, {1920, 1200}, {1080, 1920}};
+
+TEST(Pattern, FillsTheDisplayWithSquaresOnPixelBoundaries) {
+    for (const cv::Size display : kDisplays) {
+        const cv::Mat pattern = quarvel::MakeCalibrationPattern(display.width, display.height);
+        ASSERT_EQ(pattern.size(), display);
+        ASSERT_EQ(pattern.type(), CV_8UC1);
+        EXPECT_EQ(cv::countNonZero((pattern != 0) & (pattern != 255)), 0) << "only black and white";
+        // Seen by a camera that is the display itself, every corner is where
+        // the pattern says, between pixels.
+        const quarvel::PatternDetection seen = quarvel::DetectCalibrationPattern(pattern, display.width, display.height);
+        ASSERT_GE(seen.pairs.size(), 100u) << display << ": " << seen.reason;
+        EXPECT_FALSE(seen.mirrored);
+        EXPECT_GT(seen.coverage, 0.6) << display;  // the inner corners: all but a square at each edge
+        for (const quarvel::PointPair& p : seen.pairs) {
+            EXPECT_EQ(p.display.x - std::floor(p.display.x), 0.5) << display;
+            EXPECT_EQ(p.display.y - std::floor(p.display.y), 0.5) << display;
+            EXPECT_NEAR(p.camera.x, p.display.x, 0.05) << display << " corner at " << p.display;
+            EXPECT_NEAR(p.camera.y, p.display.y, 0.05) << display << " corner at " << p.display;
+            // Two black and two white squares meet there.
+            const int x = static_cast<int>(p.display.x + 0.5);
+            const int y = static_cast<int>(p.display.y + 0.5);
+            EXPECT_EQ(pattern.at<unsigned char>(y - 1, x - 1), pattern.at<unsigned char>(y, x));
+            EXPECT_NE(pattern.at<unsigned char>(y - 1, x - 1), pattern.at<unsigned char>(y - 1, x));
+        }
+    }
+}
+
+TEST(Pattern, ValidationCornersFallBetweenTheCalibrationCorners) {
+    const cv::Mat validation = quarvel::MakeValidationPattern(1920, 1080);
+    ASSERT_EQ(validation.size(), cv::Size(1920, 1080));
+    const quarvel::PatternDetection v =
+        quarvel::DetectCalibrationPattern(validation, 1920, 1080, PatternKind::Validation);
+    const quarvel::PatternDetection c = quarvel::DetectCalibrationPattern(
+        quarvel::MakeCalibrationPattern(1920, 1080), 1920, 1080, PatternKind::Calibration);
+    ASSERT_GE(v.pairs.size(), 80u) << v.reason;
+    for (const quarvel::PointPair& pv : v.pairs) {
+        double nearest = 1e9;
+        for (const quarvel::PointPair& pc : c.pairs) {
+            nearest = std::min(nearest, cv::norm(pv.display - pc.display));
+        }
+        EXPECT_NEAR(nearest, std::hypot(60.0, 60.0), 1e-9);  // half a square away both ways
+    }
+    // Neither pattern is taken for the other.
+    const quarvel::PatternDetection wrong = quarvel::DetectCalibrationPattern(validation, 1920, 1080);
+    EXPECT_TRUE(wrong.pairs.empty());
+    EXPECT_NE(wrong.reason.find("not the calibration pattern's"), std::string::npos) << wrong.reason;
+}
+
+TEST(Pattern, DisplaysTooSmallOrNotThereHaveNone) {
+    EXPECT_TRUE(quarvel::MakeCalibrationPattern(30, 20).empty());
+    EXPECT_TRUE(quarvel::MakeCalibrationPattern(0, 600).empty());
+    EXPECT_TRUE(quarvel::MakeValidationPattern(-5, 600).empty());
+    EXPECT_FALSE(quarvel::MakeCalibrationPattern(64, 48).empty());
+    EXPECT_TRUE(quarvel::DetectCalibrationPattern(cv::Mat(480, 640, CV_8UC1), 0, 0).pairs.empty());
+}
+
+}  // namespace
