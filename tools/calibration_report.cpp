@@ -96,6 +96,62 @@ cv::Mat DrawCalibrationReport(const std::vector<PointPair>& pairs, const FitResu
     return picture;
 }
 
+cv::Mat DrawFrameReport(const cv::Mat& frame, const std::vector<PointPair>& pairs, const FitResult& fit,
+                        double coverage) {
+    cv::Mat picture;
+    if (frame.channels() == 1) {
+        cv::cvtColor(frame, picture, cv::COLOR_GRAY2BGR);
+    } else if (frame.channels() == 4) {
+        cv::cvtColor(frame, picture, cv::COLOR_BGRA2BGR);
+    } else {
+        picture = frame.clone();
+    }
+    picture = picture * 0.6;  // dimmed, so that the drawing stands out
+    const Model model(fit.params);
+    // The display's edges as the camera sees them, through the fit.
+    std::vector<cv::Point> outline;
+    const double w = fit.params.displayWidth - 1;
+    const double h = fit.params.displayHeight - 1;
+    const cv::Point2d corners[5] = {{0, 0}, {w, 0}, {w, h}, {0, h}, {0, 0}};
+    for (int side = 0; side < 4; ++side) {
+        for (int i = 0; i <= 64; ++i) {
+            const cv::Point2d c = model.InvertPoint(corners[side] + (corners[side + 1] - corners[side]) * (i / 64.0));
+            if (std::isfinite(c.x) && std::isfinite(c.y)) {
+                outline.push_back(Pixel(c));
+            }
+        }
+    }
+    if (outline.size() > 1) {
+        cv::polylines(picture, outline, true, kOutline, 2, cv::LINE_AA);
+    }
+    const double factor = Magnification(fit.max) / 2;
+    for (std::size_t i = 0; i < pairs.size() && i < fit.pairs.size(); ++i) {
+        const PairFit& p = fit.pairs[i];
+        const cv::Point at = Pixel(pairs[i].camera);
+        if (!p.inlier) {
+            cv::drawMarker(picture, at, kRejected, cv::MARKER_TILTED_CROSS, 14, 2, cv::LINE_AA);
+            continue;
+        }
+        cv::circle(picture, at, 3, kTarget, 1, cv::LINE_AA);
+        // The residual, magnified, drawn where the camera sees it.
+        const cv::Point2d tip = model.InvertPoint(pairs[i].display + (p.fitted - pairs[i].display) * factor);
+        if (std::isfinite(tip.x) && std::isfinite(tip.y)) {
+            cv::arrowedLine(picture, at, Pixel(tip), kResidual, 1, cv::LINE_AA, 0, 0.3);
+        }
+    }
+    cv::rectangle(picture, cv::Rect(0, 0, std::min(picture.cols, 560), 82), cv::Scalar(0, 0, 0), cv::FILLED);
+    char line[200];
+    std::snprintf(line, sizeof line, "%zu corners, %.0f %% of the display; residuals magnified %gx", pairs.size(),
+                  100 * coverage, factor);
+    cv::putText(picture, line, cv::Point(12, 24), cv::FONT_HERSHEY_SIMPLEX, 0.55, kText, 1, cv::LINE_AA);
+    std::snprintf(line, sizeof line, "rms %.3f px, max %.3f px, leave-one-out rms %.3f px", fit.rms, fit.max,
+                  fit.leaveOneOutRms);
+    cv::putText(picture, line, cv::Point(12, 48), cv::FONT_HERSHEY_SIMPLEX, 0.55, kText, 1, cv::LINE_AA);
+    cv::putText(picture, "green: the display's edges through the fit", cv::Point(12, 72), cv::FONT_HERSHEY_SIMPLEX,
+                0.55, kOutline, 1, cv::LINE_AA);
+    return picture;
+}
+
 cv::Mat DrawTarget(int displayWidth, int displayHeight, const cv::Point2d& target, int number) {
     cv::Mat picture(displayHeight, displayWidth, CV_8UC3, cv::Scalar(0, 0, 0));
     const cv::Point t = Pixel(target);

@@ -15,6 +15,13 @@ namespace quarvel::cli {
 // drawn through the fitted chain.
 cv::Mat DrawCalibrationReport(const std::vector<PointPair>& pairs, const FitResult& fit);
 
+// A picture of a fit over the camera frame it was measured in (BGR, the
+// frame's size): the display's outline through the fit, each corner found
+// with its residual vector magnified (the factor is written on the
+// picture), rejected ones marked, and the summary.
+cv::Mat DrawFrameReport(const cv::Mat& frame, const std::vector<PointPair>& pairs, const FitResult& fit,
+                        double coverage);
+
 // The picture a target is shown with: black, a crosshair at the target and
 // its number.
 cv::Mat DrawTarget(int displayWidth, int displayHeight, const cv::Point2d& target, int number);

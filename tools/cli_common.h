@@ -88,6 +88,7 @@ int RunPreview(const Args& args);
 int RunCheck(const Args& args);
 int RunDisplays(const Args& args);
 int RunCalibrate(const Args& args);
+int RunPattern(const Args& args);
 
 }  // namespace quarvel::cli
 

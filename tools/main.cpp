@@ -21,6 +21,9 @@ constexpr const char* kMainHelp =
     "                                      paint video or a live camera through it\n"
     "  check PARAMS                        report on a parameter file and what a load finds\n"
     "  displays                            list the displays a load could fit to\n"
+    "  pattern -o PATTERN.png              the calibration pattern for the display\n"
+    "  calibrate --frame FRAME -o OUT      fit to the pattern in a saved camera frame\n"
+    "  calibrate --camera N -o OUT         show the pattern, look through camera N, fit, validate\n"
     "  calibrate PAIRS --image WxH -o OUT  fit a calibration to measured point pairs\n"
     "  calibrate --targets CxR --image WxH -o OUT\n"
     "                                      show targets, read the camera's positions, fit\n"
@@ -57,6 +60,9 @@ int Dispatch(std::string_view command, const quarvel::cli::Args& args) {
     }
     if (command == "calibrate") {
         return RunCalibrate(args);
+    }
+    if (command == "pattern") {
+        return RunPattern(args);
     }
     return UsageError("", "unknown command '" + std::string(command) + "'");
 }
