@@ -122,3 +122,47 @@ def test_opencv_point_layouts_are_kept(q):
     for bad in (np.zeros((3, 2, 2)), np.zeros((3, 1, 3)), np.zeros((2, 3))):
         with pytest.raises(ValueError):
             q.correct_points(bad)
+
+
+def _camera_of_half_size(shown):
+    """A camera that sees the whole display at half its size: pixel (x, y) averages display pixels 2x..2x+1."""
+    h, w = shown.shape
+    return shown.reshape(h // 2, 2, w // 2, 2).mean(axis=(1, 3)).round().astype(np.uint8)
+
+
+def test_calibration_pattern_and_its_detection():
+    pattern = quarvel.calibration_pattern(display=(1280, 800))
+    assert pattern.shape == (800, 1280) and pattern.dtype == np.uint8
+    assert set(np.unique(pattern).tolist()) == {0, 255}
+    pairs = quarvel.detect_calibration_pattern(pattern, display=(1280, 800))
+    assert pairs.dtype == np.float64 and pairs.shape[1] == 4 and len(pairs) > 100
+    assert np.allclose(pairs[:, :2], pairs[:, 2:], atol=0.05)  # the display seen by itself
+    bgr = np.dstack([_camera_of_half_size(pattern)] * 3)
+    half = quarvel.detect_calibration_pattern(bgr, display=(1280, 800))
+    assert np.allclose(half[:, 2], 2 * half[:, 0] + 0.5, atol=0.1)
+    assert quarvel.detect_calibration_pattern(np.zeros((480, 640), np.uint8), display=(1280, 800)).shape == (0, 4)
+    with pytest.raises(TypeError):
+        quarvel.detect_calibration_pattern(np.zeros((480, 640), np.float32), display=(1280, 800))
+
+
+def test_calibrate_with_a_camera_the_host_drives():
+    shown_sizes = []
+
+    def capture(shown):
+        shown_sizes.append(shown.shape)
+        return _camera_of_half_size(shown)
+
+    result = quarvel.calibrate_with_camera(capture, display=(1280, 800))
+    assert result.ok, result.reason
+    assert result.fit.ok and result.fit.params.image_width == 640
+    assert result.camera_size == (640, 400)
+    assert result.validation_rms < 0.1
+    assert result.frames_used == 10 and result.frames_read == len(shown_sizes)
+    assert set(shown_sizes) == {(800, 1280)}
+    # The camera's own failure comes back as it was raised.
+    with pytest.raises(ZeroDivisionError):
+        quarvel.calibrate_with_camera(lambda shown: 1 / 0, display=(1280, 800))
+    with pytest.raises(TypeError):
+        quarvel.calibrate_with_camera(lambda shown: "no frame", display=(1280, 800))
+    ended = quarvel.calibrate_with_camera(lambda shown: None, display=(1280, 800))
+    assert not ended.ok and ended.reason == "the camera gave no frame"
