@@ -32,6 +32,7 @@ awk -F, '
     printf "%-62s %6.2fx  (target <= %.1fx) %s\n", label, value, target, value <= target ? "met" : "NOT MET"
   }
   END {
+    sizes["640/480"] = 1000; sizes["1280/720"] = 400
     for (n in ips) printf "%-40s %14.3f M items/s\n", n, ips[n] / 1e6 | "sort"
     close("sort")
     print ""
@@ -48,6 +49,10 @@ awk -F, '
     printf "%-62s %6.0f fps\n", "Filled (hole-free) preview, cached map", ips["BM_FilledPreviewRepeat"]
     ms = 1000 / ips["BM_FitCalibration/25"]
     printf "%-62s %6.1f ms (target <= 50 ms) %s\n", "Fitting a calibration to 25 pairs", ms, (ms <= 50 ? "met" : "NOT MET")
+    for (size in sizes) {
+      fps = ips["BM_TrackFrame/" size]
+      printf "%-62s %6.0f fps (target >= %d fps) %s\n", "Tracking 10 fingers in " size " frames, one core", fps, sizes[size], (fps >= sizes[size] ? "met" : "NOT MET")
+    }
     printf "%-62s %6.0f loads/s\n", "ReadIniParam of the example file, with the load report", ips["BM_ReadIniParam"]
     printf "%-62s %6.2fx\n", "The chain on Google Highway vs the hand-written kernel (time)", \
            ratio("BM_CorrectPointsBatchHighway", "BM_CorrectPointsBatchKernel")

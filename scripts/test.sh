@@ -76,7 +76,7 @@ stage_coverage() {
 
 stage_fuzz() {
   configure build/test-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQUARVEL_FUZZ=ON -DQUARVEL_BUILD_TOOLS=OFF
-  cmake --build build/test-fuzz -j "$jobs" --target reader_fuzz load_fuzz model_fuzz fit_fuzz paint_fuzz
+  cmake --build build/test-fuzz -j "$jobs" --target reader_fuzz load_fuzz model_fuzz fit_fuzz paint_fuzz track_fuzz
   bash tests/fuzz/run.sh build/test-fuzz "${QUARVEL_FUZZ_SECONDS:-40}"
 }
 

@@ -12,6 +12,7 @@
 
 #include "camera/board.h"
 #include "camera/detector.h"
+#include "camera/grey_frame.h"
 
 namespace quarvel::detail {
 namespace {
@@ -153,20 +154,6 @@ double Coverage(const std::vector<PointPair>& pairs, cv::Size display) {
     std::vector<cv::Point2f> hull;
     cv::convexHull(shown, hull);
     return cv::contourArea(hull) / static_cast<double>(display.area());
-}
-
-cv::Mat GreyFrame(const cv::Mat& frame) {
-    cv::Mat grey;
-    if (frame.empty() || frame.depth() != CV_8U) {
-        return grey;
-    }
-    switch (frame.channels()) {
-        case 1: grey = frame; break;
-        case 3: cv::cvtColor(frame, grey, cv::COLOR_BGR2GRAY); break;
-        case 4: cv::cvtColor(frame, grey, cv::COLOR_BGRA2GRAY); break;
-        default: break;
-    }
-    return grey;
 }
 
 PatternDetection Detect(const cv::Mat& frame, int displayWidth, int displayHeight, PatternKind kind,

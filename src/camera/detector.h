@@ -11,10 +11,6 @@ namespace quarvel::detail {
 // positions.
 double Coverage(const std::vector<PointPair>& pairs, cv::Size display);
 
-// A camera frame as 8-bit grey (a view when it already is); empty for a
-// frame of another depth or channel count.
-cv::Mat GreyFrame(const cv::Mat& frame);
-
 // DetectCalibrationPattern without its guard against exceptions.
 // `mirroredFirst` tries the mirror image first (a camera already known to
 // see the display mirrored).

@@ -11,6 +11,7 @@
 
 #include "camera/board.h"
 #include "camera/detector.h"
+#include "camera/grey_frame.h"
 
 namespace quarvel::detail {
 namespace {

@@ -10,7 +10,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-for target in reader_fuzz load_fuzz model_fuzz fit_fuzz paint_fuzz; do
+for target in reader_fuzz load_fuzz model_fuzz fit_fuzz paint_fuzz track_fuzz; do
   seeds="$here/seeds/${target%_fuzz}"
   mkdir -p "$work/$target"
   log="$work/$target.log"

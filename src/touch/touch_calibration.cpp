@@ -1,0 +1,178 @@
+#include <quarvel/touch_calibration.h>
+
+#include <cmath>
+#include <deque>
+#include <exception>
+
+#include "camera/grey_frame.h"
+#include "touch/blob_detector.h"
+
+namespace quarvel {
+namespace detail {
+
+struct TouchCalibrationState {
+    explicit TouchCalibrationState(const TouchCalibrationOptions& o)
+        : options(o),
+          detector(o.blobs),
+          targets(TargetGrid(o.columns, o.rows, cv::Size(o.displayWidth, o.displayHeight))) {
+        if (!(options.holdSeconds >= 0.0 && std::isfinite(options.holdSeconds))) {
+            options.holdSeconds = TouchCalibrationOptions().holdSeconds;
+        }
+        if (!(options.stillPixels > 0.0 && std::isfinite(options.stillPixels))) {
+            options.stillPixels = TouchCalibrationOptions().stillPixels;
+        }
+        if (!(options.framesPerSecond > 0.0 && std::isfinite(options.framesPerSecond))) {
+            options.framesPerSecond = TouchCalibrationOptions().framesPerSecond;
+        }
+    }
+
+    struct Sample {
+        double seconds;
+        cv::Point2d position;
+    };
+
+    TouchCalibrationOptions options;
+    BlobDetector detector;
+    std::vector<cv::Point2d> targets;
+    std::vector<PointPair> measured;
+    std::vector<Blob> blobs;
+    std::deque<Sample> hold;  // the finger's positions while it holds still
+    bool liftFirst = false;   // a finger down since the last target was measured must lift
+    long long frames = 0;
+    cv::Size size;
+
+    static cv::Point2d Mean(const std::deque<Sample>& samples) {
+        cv::Point2d sum;
+        for (const Sample& s : samples) {
+            sum += s.position;
+        }
+        return sum / static_cast<double>(samples.size());
+    }
+
+    // Drops the oldest positions until all that remain lie within
+    // stillPixels of their mean: the hold starts again when the finger slides.
+    void KeepStill() {
+        while (hold.size() > 1) {
+            const cv::Point2d mean = Mean(hold);
+            bool still = true;
+            for (const Sample& s : hold) {
+                if (cv::norm(s.position - mean) > options.stillPixels) {
+                    still = false;
+                    break;
+                }
+            }
+            if (still) {
+                return;
+            }
+            hold.pop_front();
+        }
+    }
+
+    TouchCalibrationStatus Step(const cv::Mat& frame, double seconds) {
+        TouchCalibrationStatus status;
+        const long long number = frames++;
+        status.target = static_cast<int>(measured.size());
+        if (measured.size() >= targets.size()) {
+            status.phase = TouchCalibrationStatus::Done;
+            return status;
+        }
+        const cv::Mat grey = GreyFrame(frame);
+        if (grey.empty()) {
+            status.phase = detector.learning() ? TouchCalibrationStatus::Learning : TouchCalibrationStatus::WaitingTouch;
+            hold.clear();  // a frame without a finger
+            liftFirst = false;
+            return status;
+        }
+        if (grey.size() != size) {
+            size = grey.size();
+            measured.clear();  // pairs from another camera size do not fit together
+            hold.clear();
+            liftFirst = false;
+            status.target = 0;
+        }
+        if (!detector.Detect(grey, blobs)) {
+            status.phase = TouchCalibrationStatus::Learning;
+            return status;
+        }
+        if (blobs.empty()) {
+            liftFirst = false;
+            hold.clear();
+            status.phase = TouchCalibrationStatus::WaitingTouch;
+            return status;
+        }
+        if (liftFirst) {
+            status.phase = TouchCalibrationStatus::WaitingLift;
+            return status;
+        }
+        // The finger: the blob nearest to where it held, or the largest.
+        std::size_t pick = 0;
+        for (std::size_t i = 1; i < blobs.size(); ++i) {
+            const bool better = hold.empty() ? blobs[i].area > blobs[pick].area
+                                             : cv::norm(blobs[i].centre - hold.back().position) <
+                                                   cv::norm(blobs[pick].centre - hold.back().position);
+            if (better) {
+                pick = i;
+            }
+        }
+        const double t = std::isfinite(seconds) ? seconds : static_cast<double>(number) / options.framesPerSecond;
+        hold.push_back({t, blobs[pick].centre});
+        KeepStill();
+        status.camera = blobs[pick].centre;
+        status.held = hold.back().seconds - hold.front().seconds;
+        if (status.held + 1e-9 < options.holdSeconds) {
+            status.phase = TouchCalibrationStatus::Holding;
+            return status;
+        }
+        const cv::Point2d at = Mean(hold);
+        measured.push_back({at, targets[measured.size()]});
+        hold.clear();
+        liftFirst = true;
+        status.phase = TouchCalibrationStatus::Measured;
+        status.camera = at;
+        return status;
+    }
+};
+
+}  // namespace detail
+
+TouchCalibration::TouchCalibration(const TouchCalibrationOptions& options)
+    : state_(std::make_unique<detail::TouchCalibrationState>(options)) {}
+
+TouchCalibration::~TouchCalibration() = default;
+TouchCalibration::TouchCalibration(TouchCalibration&&) noexcept = default;
+TouchCalibration& TouchCalibration::operator=(TouchCalibration&&) noexcept = default;
+
+std::optional<cv::Point2d> TouchCalibration::CurrentTarget() const {
+    if (state_->measured.size() >= state_->targets.size()) {
+        return std::nullopt;
+    }
+    return state_->targets[state_->measured.size()];
+}
+
+const std::vector<cv::Point2d>& TouchCalibration::targets() const noexcept { return state_->targets; }
+
+TouchCalibrationStatus TouchCalibration::Feed(const cv::Mat& frame, double seconds) {
+    try {
+        return state_->Step(frame, seconds);
+    } catch (const std::exception&) {
+        TouchCalibrationStatus status;  // out of memory, or OpenCV on a strange frame: no touch
+        status.phase = TouchCalibrationStatus::WaitingTouch;
+        status.target = static_cast<int>(state_->measured.size());
+        return status;
+    }
+}
+
+const std::vector<PointPair>& TouchCalibration::measurements() const noexcept { return state_->measured; }
+
+FitResult TouchCalibration::Result() const {
+    FitOptions o;
+    o.imageWidth = state_->size.width;
+    o.imageHeight = state_->size.height;
+    o.displayWidth = state_->options.displayWidth;
+    o.displayHeight = state_->options.displayHeight;
+    o.barrel = state_->options.barrel;
+    o.outlierPixels = state_->options.outlierPixels;
+    return FitCalibration(state_->measured, o);
+}
+
+}  // namespace quarvel
