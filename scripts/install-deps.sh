@@ -10,6 +10,8 @@ packages=(
   libxcb1-dev libxcb-randr0-dev                 # display size from X servers
   libwayland-dev wayland-protocols              # display size from Wayland compositors
   libx11-dev                                    # tests: a host's own Xlib error handler
+  liblo-dev                                     # the tool: touches sent as TUIO over OSC
+  libevdev-dev                                  # the tool: touches as a virtual touchscreen (uinput)
   libgtest-dev                                  # unit tests
   libbenchmark-dev libhwy-dev                   # benchmarks (the chain on Highway beside ours)
   pybind11-dev python3-dev python3-pybind11     # the Python module

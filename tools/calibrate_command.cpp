@@ -20,6 +20,7 @@ namespace {
 constexpr const char* kHelp =
     "usage: quarvel calibrate --frame FRAME [--display WxH|NAME] -o OUT.ini [options]\n"
     "       quarvel calibrate --camera N|SOURCE [--display WxH|NAME] -o OUT.ini [options]\n"
+    "       quarvel calibrate --camera N|SOURCE --touch CxR [--display WxH|NAME] -o OUT.ini [options]\n"
     "       quarvel calibrate PAIRS --image WxH [--display WxH|NAME] -o OUT.ini [options]\n"
     "       quarvel calibrate --targets CxR --image WxH [--display WxH|NAME] -o OUT.ini [options]\n"
     "\n"
@@ -40,6 +41,15 @@ constexpr const char* kHelp =
     "between the first one's and reports the written file's error measured\n"
     "through the camera. It prints its progress; a key (in the window, or\n"
     "Enter in the terminal) aborts.\n"
+    "\n"
+    "With --camera and --touch CxR it calibrates by touch, for a camera that\n"
+    "cannot see the picture (infrared): it shows C x R targets (C, R >= 2) on a\n"
+    "grid inset 1/8 of the display, one at a time, full-screen. Touch each and\n"
+    "hold still until it is measured (0.4 s within 2 camera pixels; the\n"
+    "position is averaged over the hold), then lift. The first 15 frames teach\n"
+    "it the background: touch nothing before the first target is announced. A\n"
+    "misclick is measured like any touch and rejected by the fit. It prints\n"
+    "one row per target.\n"
     "\n"
     "PAIRS is a file, or - for standard input, with one pair per line:\n"
     "\"x y X Y\", where the camera saw a target (x, y; decimals allowed) and the\n"
@@ -80,7 +90,8 @@ int RunCalibrate(const Args& args) {
     ParsedArgs parsed;
     const std::vector<Option> options = {
         {"image", 0, true},   {"output", 'o', true}, {"base", 0, true},  {"utf8", 0, false}, {"no-barrel", 0, false},
-        {"report", 0, true},  {"targets", 0, true},  {"frame", 0, true}, {"camera", 0, true}, kDisplayOption};
+        {"report", 0, true},  {"targets", 0, true},  {"frame", 0, true}, {"camera", 0, true}, {"touch", 0, true},
+        kDisplayOption};
     if (const auto error = ParseOptions(args, options, parsed)) {
         return UsageError("calibrate ", "calibrate: " + *error);
     }
@@ -93,6 +104,9 @@ int RunCalibrate(const Args& args) {
                       parsed.Has("camera");
     if (modes != 1 || parsed.positional.size() > 1) {
         return UsageError("calibrate ", "calibrate: give one of PAIRS, --targets CxR, --frame FRAME or --camera N");
+    }
+    if (parsed.Has("touch") && !parsed.Has("camera")) {
+        return UsageError("calibrate ", "calibrate: --touch CxR needs --camera N");
     }
     if (!parsed.Has("output")) {
         return UsageError("calibrate ", "calibrate: -o OUT.ini is required");
@@ -126,15 +140,26 @@ int RunCalibrate(const Args& args) {
     if (parsed.Has("frame")) {
         return RunFrameMode(parsed.Get("frame"), setup);
     }
+    const auto grid = [&](const char* option) {
+        const auto g = ParseSize(parsed.Get(option));
+        return g && g->first >= 2 && g->second >= 2 ? cv::Size(g->first, g->second) : cv::Size();
+    };
+    if (parsed.Has("touch")) {
+        const cv::Size targets = grid("touch");
+        if (targets.empty()) {
+            return UsageError("calibrate ", "calibrate: --touch needs CxR with C, R >= 2");
+        }
+        return RunTouchMode(parsed.Get("camera"), targets, setup);
+    }
     if (parsed.Has("camera")) {
         return RunCameraMode(parsed.Get("camera"), setup);
     }
     if (parsed.Has("targets")) {
-        const auto grid = ParseSize(parsed.Get("targets"));
-        if (!grid || grid->first < 2 || grid->second < 2) {
+        const cv::Size targets = grid("targets");
+        if (targets.empty()) {
             return UsageError("calibrate ", "calibrate: --targets needs CxR with C, R >= 2");
         }
-        return RunTargetsMode(cv::Size(grid->first, grid->second), setup);
+        return RunTargetsMode(targets, setup);
     }
     return RunPairsMode(parsed.positional[0], setup);
 }

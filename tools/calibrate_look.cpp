@@ -1,20 +1,16 @@
 // quarvel calibrate --frame | --camera: calibrating by looking at the
 // pattern through the camera, from a saved frame or live.
 
-#include <poll.h>
-#include <unistd.h>
-
-#include <cctype>
 #include <cstdio>
 #include <string>
 
 #include <opencv2/imgcodecs.hpp>
-#include <opencv2/videoio.hpp>
 
 #include <quarvel/pattern.h>
 
 #include "calibrate_modes.h"
 #include "calibration_report.h"
+#include "camera_source.h"
 #include "cli_common.h"
 #include "full_screen.h"
 
@@ -41,30 +37,6 @@ FitOptions OptionsFor(const CalibrateSetup& setup, cv::Size image) {
 }
 
 std::string SizeText(cv::Size s) { return std::to_string(s.width) + "x" + std::to_string(s.height); }
-
-// Cameras by number through V4L2, image sequences ("%04d") through
-// OpenCV's image reader, anything else (files, streams) through FFmpeg.
-bool OpenSource(cv::VideoCapture& capture, const std::string& source) {
-    try {
-        const bool number = !source.empty() && source.size() < 4 &&
-                            std::all_of(source.begin(), source.end(), [](char c) { return std::isdigit(c) != 0; });
-        if (number) {
-            return capture.open(std::stoi(source), cv::CAP_V4L2);
-        }
-        return capture.open(source, source.find('%') != std::string::npos ? cv::CAP_IMAGES : cv::CAP_FFMPEG);
-    } catch (const cv::Exception&) {
-        return false;
-    }
-}
-
-// Enter pressed in the terminal (a key, where the terminal is in raw mode).
-bool TerminalKey() {
-    if (isatty(STDIN_FILENO) == 0) {
-        return false;
-    }
-    pollfd fd{STDIN_FILENO, POLLIN, 0};
-    return poll(&fd, 1, 0) > 0;
-}
 
 }  // namespace
 

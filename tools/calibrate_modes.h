@@ -31,6 +31,7 @@ int RunPairsMode(const std::string& source, const CalibrateSetup& setup);
 int RunTargetsMode(cv::Size grid, const CalibrateSetup& setup);
 int RunFrameMode(const std::string& frame, const CalibrateSetup& setup);
 int RunCameraMode(const std::string& camera, const CalibrateSetup& setup);
+int RunTouchMode(const std::string& camera, cv::Size grid, const CalibrateSetup& setup);
 
 }  // namespace quarvel::cli
 

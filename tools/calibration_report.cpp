@@ -9,6 +9,8 @@
 
 #include <quarvel/model.h>
 
+#include "drawing.h"
+
 namespace quarvel::cli {
 namespace {
 
@@ -18,10 +20,6 @@ const cv::Scalar kRejected(60, 60, 255);
 const cv::Scalar kOutline(90, 200, 90);
 const cv::Scalar kText(230, 230, 230);
 
-cv::Point Pixel(const cv::Point2d& p) {
-    return cv::Point(static_cast<int>(std::lround(std::clamp(p.x, -1e6, 1e6))),
-                     static_cast<int>(std::lround(std::clamp(p.y, -1e6, 1e6))));
-}
 
 // 1, 2 or 5 times a power of ten, so that the largest residual is drawn
 // about 60 pixels long.
@@ -42,21 +40,8 @@ double Magnification(double maxResidual) {
 // The border of the camera image through the fitted chain.
 std::vector<cv::Point> Outline(const FitResult& fit) {
     const Model q(fit.params);
-    const double w = fit.params.imageWidth - 1;
-    const double h = fit.params.imageHeight - 1;
-    std::vector<cv::Point> outline;
-    constexpr int kSteps = 64;
-    const cv::Point2d corners[5] = {{0, 0}, {w, 0}, {w, h}, {0, h}, {0, 0}};
-    for (int side = 0; side < 4; ++side) {
-        for (int i = 0; i < kSteps; ++i) {
-            const cv::Point2d c = corners[side] + (corners[side + 1] - corners[side]) * (static_cast<double>(i) / kSteps);
-            const cv::Point2d d = q.CorrectPointSubpixel(c);
-            if (std::isfinite(d.x) && std::isfinite(d.y)) {
-                outline.push_back(Pixel(d));
-            }
-        }
-    }
-    return outline;
+    return MappedBorder(cv::Size(fit.params.imageWidth, fit.params.imageHeight),
+                        [&q](const cv::Point2d& c) { return q.CorrectPointSubpixel(c); });
 }
 
 }  // namespace
@@ -98,29 +83,13 @@ cv::Mat DrawCalibrationReport(const std::vector<PointPair>& pairs, const FitResu
 
 cv::Mat DrawFrameReport(const cv::Mat& frame, const std::vector<PointPair>& pairs, const FitResult& fit,
                         double coverage) {
-    cv::Mat picture;
-    if (frame.channels() == 1) {
-        cv::cvtColor(frame, picture, cv::COLOR_GRAY2BGR);
-    } else if (frame.channels() == 4) {
-        cv::cvtColor(frame, picture, cv::COLOR_BGRA2BGR);
-    } else {
-        picture = frame.clone();
-    }
+    cv::Mat picture = ColourCopy(frame);
     picture = picture * 0.6;  // dimmed, so that the drawing stands out
     const Model model(fit.params);
     // The display's edges as the camera sees them, through the fit.
-    std::vector<cv::Point> outline;
-    const double w = fit.params.displayWidth - 1;
-    const double h = fit.params.displayHeight - 1;
-    const cv::Point2d corners[5] = {{0, 0}, {w, 0}, {w, h}, {0, h}, {0, 0}};
-    for (int side = 0; side < 4; ++side) {
-        for (int i = 0; i <= 64; ++i) {
-            const cv::Point2d c = model.InvertPoint(corners[side] + (corners[side + 1] - corners[side]) * (i / 64.0));
-            if (std::isfinite(c.x) && std::isfinite(c.y)) {
-                outline.push_back(Pixel(c));
-            }
-        }
-    }
+    const std::vector<cv::Point> outline =
+        MappedBorder(cv::Size(fit.params.displayWidth, fit.params.displayHeight),
+                     [&model](const cv::Point2d& d) { return model.InvertPoint(d); });
     if (outline.size() > 1) {
         cv::polylines(picture, outline, true, kOutline, 2, cv::LINE_AA);
     }

@@ -89,6 +89,7 @@ int RunCheck(const Args& args);
 int RunDisplays(const Args& args);
 int RunCalibrate(const Args& args);
 int RunPattern(const Args& args);
+int RunTrack(const Args& args);
 
 }  // namespace quarvel::cli
 

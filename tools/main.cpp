@@ -1,9 +1,11 @@
-// quarvel: correct points, preview, check and calibrate from the shell.
+// quarvel: correct points, preview, check, calibrate and track touches from the shell.
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+
+#include <opencv2/core/utils/logger.hpp>
 
 #include <quarvel/version.h>
 
@@ -27,6 +29,10 @@ constexpr const char* kMainHelp =
     "  calibrate PAIRS --image WxH -o OUT  fit a calibration to measured point pairs\n"
     "  calibrate --targets CxR --image WxH -o OUT\n"
     "                                      show targets, read the camera's positions, fit\n"
+    "  calibrate --camera N --touch CxR -o OUT\n"
+    "                                      show targets, measure each touch through camera N, fit\n"
+    "  track PARAMS --video FILE | --camera N [--json] [--tuio HOST:PORT] [--uinput] [--show]\n"
+    "                                      fingers seen by the camera as calibrated touches\n"
     "\n"
     "options:\n"
     "  --display WxH|NAME  (every command that loads) fit to this size or output\n"
@@ -64,6 +70,9 @@ int Dispatch(std::string_view command, const quarvel::cli::Args& args) {
     if (command == "pattern") {
         return RunPattern(args);
     }
+    if (command == "track") {
+        return RunTrack(args);
+    }
     return UsageError("", "unknown command '" + std::string(command) + "'");
 }
 
@@ -78,6 +87,9 @@ int main(int argc, char** argv) {
     }
     const std::string_view command = args.front();
     args.erase(args.begin());
+    // OpenCV's own warnings (an image sequence reaching its end, a camera
+    // property it cannot read) are not the user's business; errors are.
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
     int status = Dispatch(command, args);
     // A report that did not reach its reader (a full disk, /dev/full) is a
     // failure, whatever the command found.

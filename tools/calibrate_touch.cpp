@@ -1,0 +1,93 @@
+// quarvel calibrate --camera N --touch CxR: calibrating by touch, for a
+// camera that sees fingers but not the picture.
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include <opencv2/videoio.hpp>
+
+#include <quarvel/touch_calibration.h>
+
+#include "calibrate_modes.h"
+#include "calibration_report.h"
+#include "camera_source.h"
+#include "cli_common.h"
+#include "full_screen.h"
+
+namespace quarvel::cli {
+
+int RunTouchMode(const std::string& source, cv::Size grid, const CalibrateSetup& setup) {
+    FullScreenWindow window("calibrate", setup.display);
+    if (!window.open()) {
+        return Fail(kUsage, "no X display can be reached: the targets cannot be shown full-screen");
+    }
+    cv::VideoCapture camera;
+    if (!OpenSource(camera, source)) {
+        return Fail(kUsage, "cannot open camera '" + source + "'");
+    }
+    const bool live = source.find_first_not_of("0123456789") == std::string::npos;
+    const double fps = FramesPerSecond(camera, source);
+    TouchCalibrationOptions options;
+    options.columns = grid.width;
+    options.rows = grid.height;
+    options.displayWidth = setup.display.width;
+    options.displayHeight = setup.display.height;
+    options.barrel = setup.barrel;
+    TouchCalibration calibration(options);
+    const int total = static_cast<int>(calibration.targets().size());
+
+    std::printf("learning the background: touch nothing yet\n");
+    std::fflush(stdout);
+    const auto started = std::chrono::steady_clock::now();
+    int announced = -1;
+    long long frames = 0;
+    cv::Mat frame;
+    while (const auto target = calibration.CurrentTarget()) {
+        const int number = static_cast<int>(calibration.measurements().size());
+        if (window.Show(DrawTarget(setup.display.width, setup.display.height, *target, number + 1), 1) >= 0 ||
+            TerminalKey()) {
+            return Fail(kFinding, "aborted; nothing written");
+        }
+        try {
+            if (!camera.read(frame) || frame.empty()) {
+                break;
+            }
+        } catch (const cv::Exception&) {
+            break;
+        }
+        if (!setup.image.empty() && frame.size() != setup.image) {
+            return UsageError("calibrate ", "calibrate: --image " + std::to_string(setup.image.width) + "x" +
+                                                std::to_string(setup.image.height) + " does not match the camera's " +
+                                                std::to_string(frame.cols) + "x" + std::to_string(frame.rows));
+        }
+        const double seconds = live ? std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count()
+                                    : static_cast<double>(frames) / fps;
+        ++frames;
+        const TouchCalibrationStatus status = calibration.Feed(frame, seconds);
+        const bool touchable =
+            status.phase == TouchCalibrationStatus::WaitingTouch || status.phase == TouchCalibrationStatus::Holding;
+        if (touchable && announced != status.target) {
+            std::printf("target %d of %d at %g %g: touch it and hold still\n", status.target + 1, total,
+                        calibration.targets()[static_cast<std::size_t>(status.target)].x,
+                        calibration.targets()[static_cast<std::size_t>(status.target)].y);
+            announced = status.target;
+        }
+        if (status.phase == TouchCalibrationStatus::Measured) {
+            std::printf("target %d measured at camera %.2f %.2f%s\n", status.target + 1, status.camera.x,
+                        status.camera.y, status.target + 1 < total ? "; lift the finger" : "");
+        }
+        std::fflush(stdout);
+    }
+    const std::vector<PointPair>& pairs = calibration.measurements();
+    if (static_cast<int>(pairs.size()) < total) {
+        return Fail(kFinding, "the camera's frames ended after " + std::to_string(pairs.size()) + " of " +
+                                  std::to_string(total) + " targets; nothing written");
+    }
+    const FitResult fit = calibration.Result();
+    const cv::Mat report =
+        setup.report.empty() || fit.pairs.empty() ? cv::Mat() : DrawCalibrationReport(pairs, fit);
+    return FinishCalibration(pairs, fit, setup, true, report);
+}
+
+}  // namespace quarvel::cli

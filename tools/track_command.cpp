@@ -1,0 +1,309 @@
+// quarvel track PARAMS (--video FILE | --camera N) [--json] [--tuio
+// HOST:PORT] [--uinput] [--show] [-o OUT]: fingers seen by the camera
+// become calibrated touches.
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+
+#include <opencv2/highgui.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/videoio.hpp>
+
+#include <quarvel/quarvel.h>
+#include <quarvel/touch.h>
+
+#include "camera_source.h"
+#include "cli_common.h"
+#include "touch_json.h"
+#include "touch_screen.h"
+#include "track_view.h"
+#include "tuio_sender.h"
+
+namespace quarvel::cli {
+namespace {
+
+constexpr const char* kHelp =
+    "usage: quarvel track [--display WxH|NAME] PARAMS --video FILE [outputs] [options]\n"
+    "       quarvel track [--display WxH|NAME] PARAMS --camera N [outputs] [options]\n"
+    "\n"
+    "Finds fingers touching the surface in each camera frame (bright blobs\n"
+    "against a background it learns from the first 15 frames and keeps\n"
+    "learning where nothing touches), follows each from frame to frame with a\n"
+    "stable id, and maps it to the display through the parameter file PARAMS\n"
+    "(sub-pixel). Each frame's output is written before the next frame is\n"
+    "read. At the end it prints the frames, the contacts and the frames per\n"
+    "second (on standard error with --json).\n"
+    "\n"
+    "  --video FILE        frames from a video file, or an image sequence such\n"
+    "                      as frames/%04d.png\n"
+    "  --camera N          frames from camera N (0 is the first)\n"
+    "  --display WxH|NAME  the display the touches are for (default: the one a\n"
+    "                      load would use)\n"
+    "\n"
+    "outputs (any together):\n"
+    "  --json              one line per frame on standard output:\n"
+    "                      {\"frame\": N, \"contacts\": [{\"id\": I, \"x\": X, \"y\": Y,\n"
+    "                      \"cx\": x, \"cy\": y, \"area\": A, \"state\": \"down\"}, ...]}\n"
+    "                      N counts frames from 0; x, y display pixels; cx, cy\n"
+    "                      camera pixels; state down, move or up (a lifted\n"
+    "                      contact once more, at its last position)\n"
+    "  --tuio HOST:PORT    TUIO 1.1 cursors (/tuio/2Dcur) over OSC/UDP, one\n"
+    "                      bundle per frame; positions over the display's size\n"
+    "  --uinput            a virtual multi-touch screen (/dev/uinput, protocol\n"
+    "                      type B) spanning the display's pixels\n"
+    "  --show              the camera frame with the contacts, their ids and\n"
+    "                      display positions in the window \"track\"; a key quits\n"
+    "  -o, --output OUT    what --show shows: OUT.avi every frame (MJPG), an\n"
+    "                      image the last frame\n"
+    "\n"
+    "options:\n"
+    "  --threshold LEVELS  grey levels above the background a touch reaches\n"
+    "                      (default 20)\n"
+    "  --min-area PIXELS   smaller blobs are noise (default 6)\n"
+    "  --max-area PIXELS   larger blobs are not fingers (default 2500)\n"
+    "  --fps RATE          the video's frame rate, for TUIO speeds (default: what\n"
+    "                      the video says, else 30; a camera's frames are timed\n"
+    "                      as they arrive)\n"
+    "\n"
+    "exit status: 0 success, 2 usage error, unreadable file or camera, an\n"
+    "             output that cannot be opened or written\n";
+
+bool IsVideoPath(const std::string& path) {
+    const std::size_t dot = path.rfind('.');
+    return dot != std::string::npos && (path.substr(dot) == ".avi" || path.substr(dot) == ".AVI");
+}
+
+bool CanWriteImage(const std::string& path) {
+    try {
+        return cv::haveImageWriter(path);
+    } catch (const cv::Exception&) {
+        return false;
+    }
+}
+
+struct Outputs {
+    bool json = false;
+    std::unique_ptr<TuioSender> tuio;
+    std::unique_ptr<UinputTouchScreen> screen;
+    std::unique_ptr<TouchScreenEvents> events;
+    bool window = false;
+    std::string picture;  // -o
+    cv::VideoWriter video;
+};
+
+int Loop(cv::VideoCapture& source, bool live, double fps, TouchTracker& tracker, Outputs& out) {
+    const auto started = std::chrono::steady_clock::now();
+    const cv::Size expected(tracker.calibration().params().imageWidth, tracker.calibration().params().imageHeight);
+    long long frames = 0;
+    std::set<int> ids;
+    bool warnedSize = false;
+    bool warnedTuio = false;
+    cv::Mat frame;
+    cv::Mat shown;
+    for (;;) {
+        try {
+            if (!source.read(frame) || frame.empty()) {
+                break;
+            }
+        } catch (const cv::Exception&) {
+            break;
+        }
+        const double seconds = live ? std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count()
+                                    : static_cast<double>(frames) / fps;
+        if (frame.size() != expected && !warnedSize) {
+            std::fprintf(stderr, "quarvel: warning: the frames are %d x %d, the calibration is for a %d x %d camera\n",
+                         frame.cols, frame.rows, expected.width, expected.height);
+            warnedSize = true;
+        }
+        const std::vector<Contact>& contacts = tracker.Track(frame);
+        for (const Contact& c : contacts) {
+            ids.insert(c.id);
+        }
+        if (out.json) {
+            const std::string line = ContactsJson(frames, contacts) + "\n";
+            if (std::fputs(line.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+                return Fail(kUsage, "cannot write standard output");
+            }
+        }
+        if (out.tuio && !out.tuio->Send(contacts, seconds) && !warnedTuio) {
+            std::fprintf(stderr, "quarvel: warning: TUIO bundle not sent: %s\n", out.tuio->error().c_str());
+            warnedTuio = true;
+        }
+        if (out.screen && !out.screen->Write(out.events->Frame(contacts))) {
+            return Fail(kUsage, "cannot write to the touchscreen " + out.screen->node());
+        }
+        ++frames;
+        if (out.window || !out.picture.empty()) {
+            const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+            shown = DrawTracking(frame, contacts, tracker.calibration(), frames - 1, elapsed > 0 ? frames / elapsed : 0);
+            if (out.video.isOpened()) {
+                out.video.write(shown);
+            }
+            if (out.window) {
+                cv::imshow("track", shown);
+                if (cv::waitKey(1) >= 0) {
+                    break;
+                }
+            }
+        }
+    }
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::FILE* summary = out.json ? stderr : stdout;
+    std::fprintf(summary, "frames %lld, contacts %zu, %.1f frames/s\n", frames, ids.size(),
+                 wall > 0 ? frames / wall : 0.0);
+    if (!out.picture.empty() && !IsVideoPath(out.picture) && !shown.empty()) {
+        bool written = false;
+        try {
+            written = cv::imwrite(out.picture, shown);
+        } catch (const cv::Exception&) {
+            written = false;
+        }
+        if (!written) {
+            return Fail(kUsage, "cannot write '" + out.picture + "'");
+        }
+    }
+    return frames > 0 ? kSuccess : Fail(kUsage, "no frame could be read");
+}
+
+}  // namespace
+
+int RunTrack(const Args& args) {
+    ParsedArgs parsed;
+    if (const auto error = ParseOptions(args,
+                                        {{"video", 0, true},
+                                         {"camera", 0, true},
+                                         {"json", 0, false},
+                                         {"tuio", 0, true},
+                                         {"uinput", 0, false},
+                                         {"show", 0, false},
+                                         {"output", 'o', true},
+                                         {"threshold", 0, true},
+                                         {"min-area", 0, true},
+                                         {"max-area", 0, true},
+                                         {"fps", 0, true},
+                                         kDisplayOption},
+                                        parsed)) {
+        return UsageError("track ", "track: " + *error);
+    }
+    if (parsed.help) {
+        std::fputs(kHelp, stdout);
+        return kSuccess;
+    }
+    if (parsed.positional.size() != 1) {
+        return UsageError("track ", "track: expected PARAMS");
+    }
+    if (parsed.Has("video") == parsed.Has("camera")) {
+        return UsageError("track ", "track: give one of --video FILE and --camera N");
+    }
+    TrackerOptions options;
+    const struct {
+        const char* name;
+        double* value;
+    } numbers[] = {{"threshold", &options.blobs.threshold},
+                   {"min-area", &options.blobs.minArea},
+                   {"max-area", &options.blobs.maxArea}};
+    for (const auto& n : numbers) {
+        if (parsed.Has(n.name)) {
+            const auto v = ParseNumber(parsed.Get(n.name));
+            if (!v || *v <= 0) {
+                return UsageError("track ", std::string("track: --") + n.name + " needs a positive number");
+            }
+            *n.value = *v;
+        }
+    }
+    std::optional<double> fps;
+    if (parsed.Has("fps")) {
+        fps = ParseNumber(parsed.Get("fps"));
+        if (!fps || *fps <= 0 || *fps > 10000) {
+            return UsageError("track ", "track: --fps needs a positive frame rate");
+        }
+    }
+    if (options.blobs.minArea > options.blobs.maxArea) {
+        return UsageError("track ", "track: --min-area is above --max-area");
+    }
+    Outputs out;
+    out.json = parsed.Has("json");
+    out.picture = parsed.Get("output");
+    if (!out.picture.empty() && !IsVideoPath(out.picture) && !CanWriteImage(out.picture)) {
+        return UsageError("track ", "track: cannot write images of the kind '" + out.picture +
+                                        "' (try .png, or .avi for every frame)");
+    }
+
+    Quarvel q;
+    if (const auto error = ApplyDisplayOption(parsed, q)) {
+        return UsageError("track ", *error);
+    }
+    const std::string& params = parsed.positional[0];
+    if (!q.ReadIniParam(params)) {
+        return Fail(kUsage, "cannot read parameter file '" + params + "'");
+    }
+    const Model model = q.GetModel();
+    if (parsed.Has("tuio")) {
+        std::string error;
+        out.tuio = TuioSender::Open(parsed.Get("tuio"), model.display(), error);
+        if (!out.tuio) {
+            return UsageError("track ", "track: " + error);
+        }
+    }
+    if (parsed.Has("uinput")) {
+        std::string error;
+        out.screen = UinputTouchScreen::Create(model.display(), error);
+        if (!out.screen) {
+            return Fail(kUsage, error);
+        }
+        out.events = std::make_unique<TouchScreenEvents>(model.display());
+        std::fprintf(stderr, "touchscreen \"%s\" at %s, %d x %d\n", kTouchScreenName, out.screen->node().c_str(),
+                     model.display().width, model.display().height);
+    }
+    if (parsed.Has("show")) {
+        out.window = XServerReachable();
+        if (!out.window) {
+            std::fprintf(stderr, "quarvel: no X display can be reached: the window cannot be shown\n");
+        } else {
+            try {
+                cv::namedWindow("track", cv::WINDOW_AUTOSIZE);
+            } catch (const cv::Exception&) {
+                return Fail(kUsage, "the window cannot be shown");
+            }
+        }
+    }
+
+    cv::VideoCapture source;
+    const bool live = parsed.Has("camera");
+    if (live) {
+        const auto index = ParseInt(parsed.Get("camera"));
+        if (!index || *index < 0) {
+            return UsageError("track ", "track: --camera needs a camera number");
+        }
+        if (!OpenSource(source, std::to_string(*index))) {
+            return Fail(kUsage, "cannot open camera " + parsed.Get("camera"));
+        }
+    } else if (!OpenSource(source, parsed.Get("video"), false)) {
+        return Fail(kUsage, "cannot read video '" + parsed.Get("video") + "'");
+    }
+    if (IsVideoPath(out.picture)) {
+        cv::Size size;
+        try {
+            size = cv::Size(static_cast<int>(source.get(cv::CAP_PROP_FRAME_WIDTH)),
+                            static_cast<int>(source.get(cv::CAP_PROP_FRAME_HEIGHT)));
+        } catch (const cv::Exception&) {
+        }
+        if (size.area() <= 0 ||
+            !out.video.open(out.picture, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'),
+                            fps ? *fps : FramesPerSecond(source, parsed.Get("video")), size)) {
+            return Fail(kUsage, "cannot write video '" + out.picture + "'");
+        }
+    }
+    TouchTracker tracker(model, options);
+    try {
+        return Loop(source, live, fps ? *fps : FramesPerSecond(source, parsed.Get("video")), tracker, out);
+    } catch (const cv::Exception& e) {
+        return Fail(kUsage, std::string("the frames could not be processed: ") + e.what());
+    }
+}
+
+}  // namespace quarvel::cli
