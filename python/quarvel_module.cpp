@@ -13,12 +13,17 @@
 #include <string>
 
 #include <quarvel/calibration.h>
-#include <quarvel/pattern.h>
 #include <quarvel/quarvel.h>
+
+#include "module_support.h"
 
 namespace py = pybind11;
 
 namespace {
+
+using quarvel::python::FitObject;
+using quarvel::python::FromCanvas;
+using quarvel::python::GreyView;
 
 using IntArray = py::array_t<std::int32_t, py::array::c_style>;
 using DoubleArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
@@ -116,27 +121,6 @@ py::array InvertPointsPy(const Quarvel& q, const py::array& points) {
     return MapRows(points, [&q](const cv::Point2d& p) { return q.InvertPoint(p); });
 }
 
-// A (H, W) uint8 array as a cv::Mat header over its memory (rows may be
-// strided; each row must be contiguous).
-cv::Mat GreyView(const py::array& image) {
-    if (image.ndim() != 2 || image.dtype().kind() != 'u' || image.itemsize() != 1) {
-        throw py::type_error("the image must be a 2-D uint8 array (H, W)");
-    }
-    if (image.strides(1) != 1 || image.strides(0) < image.shape(1)) {
-        throw py::value_error("the image's rows must be contiguous");
-    }
-    return cv::Mat(static_cast<int>(image.shape(0)), static_cast<int>(image.shape(1)), CV_8UC1,
-                   const_cast<void*>(image.data()), static_cast<std::size_t>(image.strides(0)));
-}
-
-py::array FromCanvas(const cv::Mat& canvas) {
-    py::array_t<std::uint8_t> out({static_cast<py::ssize_t>(canvas.rows), static_cast<py::ssize_t>(canvas.cols)});
-    for (int r = 0; r < canvas.rows; ++r) {
-        std::memcpy(out.mutable_data(r, 0), canvas.ptr(r), static_cast<std::size_t>(canvas.cols));
-    }
-    return std::move(out);
-}
-
 py::array RenderBarrelPy(const Quarvel& q, const py::array& image, bool filled) {
     const cv::Mat view = GreyView(image);
     cv::Mat canvas;
@@ -148,36 +132,6 @@ py::array RenderBarrelPy(const Quarvel& q, const py::array& image, bool filled) 
         throw std::bad_alloc();
     }
     return FromCanvas(canvas);
-}
-
-// What fit_calibration returns, for a fit.
-py::object FitObject(const quarvel::FitResult& fit) {
-    const auto n = static_cast<py::ssize_t>(fit.pairs.size());
-    py::array_t<double> fitted({n, static_cast<py::ssize_t>(2)});
-    py::array_t<double> residuals(n);
-    py::array_t<double> leaveOneOut(n);
-    py::array_t<bool> inliers(n);
-    for (py::ssize_t i = 0; i < n; ++i) {
-        const quarvel::PairFit& p = fit.pairs[static_cast<std::size_t>(i)];
-        fitted.mutable_at(i, 0) = p.fitted.x;
-        fitted.mutable_at(i, 1) = p.fitted.y;
-        residuals.mutable_at(i) = p.residual;
-        leaveOneOut.mutable_at(i) = p.leaveOneOut;
-        inliers.mutable_at(i) = p.inlier;
-    }
-    py::object result = py::module_::import("types").attr("SimpleNamespace")();
-    result.attr("ok") = fit.ok;
-    result.attr("reason") = fit.reason;
-    result.attr("params") = fit.params;
-    result.attr("fitted") = fitted;
-    result.attr("residuals") = residuals;
-    result.attr("leave_one_out") = leaveOneOut;
-    result.attr("inliers") = inliers;
-    result.attr("rms") = fit.rms;
-    result.attr("max") = fit.max;
-    result.attr("leave_one_out_rms") = fit.leaveOneOutRms;
-    result.attr("used") = fit.used;
-    return result;
 }
 
 py::object FitCalibrationPy(const py::array& pairs, std::pair<int, int> image, std::pair<int, int> display,
@@ -207,106 +161,6 @@ py::object FitCalibrationPy(const py::array& pairs, std::pair<int, int> image, s
         fit = quarvel::FitCalibration(list, options);
     }
     return FitObject(fit);
-}
-
-// A camera frame: (H, W) or (H, W, 3) uint8 (grey or BGR), rows contiguous.
-cv::Mat FrameView(const py::array& frame) {
-    if (frame.dtype().kind() != 'u' || frame.itemsize() != 1 || (frame.ndim() != 2 && frame.ndim() != 3) ||
-        (frame.ndim() == 3 && frame.shape(2) != 3 && frame.shape(2) != 4)) {
-        throw py::type_error("a frame must be an (H, W) grey or (H, W, 3) BGR uint8 array");
-    }
-    const py::ssize_t channels = frame.ndim() == 3 ? frame.shape(2) : 1;
-    if (frame.strides(frame.ndim() - 1) != 1 || (frame.ndim() == 3 && frame.strides(1) != channels) ||
-        frame.strides(0) < frame.shape(1) * channels) {
-        throw py::value_error("a frame's rows must be contiguous");
-    }
-    return cv::Mat(static_cast<int>(frame.shape(0)), static_cast<int>(frame.shape(1)),
-                   CV_8UC(static_cast<int>(channels)), const_cast<void*>(frame.data()),
-                   static_cast<std::size_t>(frame.strides(0)));
-}
-
-py::array PairsArray(const std::vector<quarvel::PointPair>& pairs) {
-    py::array_t<double> out({static_cast<py::ssize_t>(pairs.size()), static_cast<py::ssize_t>(4)});
-    for (std::size_t i = 0; i < pairs.size(); ++i) {
-        const auto r = static_cast<py::ssize_t>(i);
-        out.mutable_at(r, 0) = pairs[i].camera.x;
-        out.mutable_at(r, 1) = pairs[i].camera.y;
-        out.mutable_at(r, 2) = pairs[i].display.x;
-        out.mutable_at(r, 3) = pairs[i].display.y;
-    }
-    return std::move(out);
-}
-
-py::array CalibrationPatternPy(std::pair<int, int> display, bool validation) {
-    const cv::Mat picture = validation ? quarvel::MakeValidationPattern(display.first, display.second)
-                                       : quarvel::MakeCalibrationPattern(display.first, display.second);
-    if (picture.empty()) {
-        throw py::value_error("the display is too small for a pattern");
-    }
-    return FromCanvas(picture);
-}
-
-py::array DetectPatternPy(const py::array& frame, std::pair<int, int> display, bool validation) {
-    const cv::Mat view = FrameView(frame);
-    quarvel::PatternDetection seen;
-    {
-        py::gil_scoped_release unlocked;
-        seen = quarvel::DetectCalibrationPattern(view, display.first, display.second,
-                                                 validation ? quarvel::PatternKind::Validation
-                                                            : quarvel::PatternKind::Calibration);
-    }
-    return PairsArray(seen.pairs);
-}
-
-py::object CalibrateWithCameraPy(const py::function& capture, std::pair<int, int> display, bool barrel,
-                                 int framesToCombine, int maxFrames) {
-    quarvel::CameraCalibrationOptions options;
-    options.displayWidth = display.first;
-    options.displayHeight = display.second;
-    options.barrel = barrel;
-    options.framesToCombine = framesToCombine;
-    options.maxFrames = maxFrames;
-    // The Python camera's exception (or a frame of the wrong kind),
-    // raised once the library returns.
-    std::optional<py::error_already_set> failure;
-    std::string badFrame;
-    const quarvel::CameraCalibrationResult r = quarvel::CalibrateWithCamera(
-        [&](const cv::Mat& shown) -> cv::Mat {
-            try {
-                const py::object frame = capture(FromCanvas(shown));
-                if (frame.is_none()) {
-                    return cv::Mat();
-                }
-                return FrameView(py::array::ensure(frame)).clone();
-            } catch (py::error_already_set& e) {
-                failure.emplace(std::move(e));
-                return cv::Mat();
-            } catch (const std::exception& e) {
-                badFrame = e.what();
-                return cv::Mat();
-            }
-        },
-        options);
-    if (failure) {
-        throw std::move(*failure);
-    }
-    if (!badFrame.empty()) {
-        throw py::type_error("capture(shown) returned something that is not a frame: " + badFrame);
-    }
-    py::object result = py::module_::import("types").attr("SimpleNamespace")();
-    result.attr("ok") = r.ok;
-    result.attr("reason") = r.reason;
-    result.attr("fit") = FitObject(r.fit);
-    result.attr("validation_rms") = r.validationRms;
-    result.attr("validation_max") = r.validationMax;
-    result.attr("validation_pairs") = r.validationPairs;
-    result.attr("frames_used") = r.framesUsed;
-    result.attr("frames_read") = r.framesRead;
-    result.attr("camera_size") = std::make_pair(r.cameraSize.width, r.cameraSize.height);
-    result.attr("pairs") = PairsArray(r.detection.pairs);
-    result.attr("mirrored") = r.detection.mirrored;
-    result.attr("coverage") = r.detection.coverage;
-    return result;
 }
 
 }  // namespace
@@ -434,19 +288,6 @@ PYBIND11_MODULE(quarvel, m) {
           "Fits focal value and matrix to an (N, 4) array of camera x, y and display X, Y for image=(w, h) on "
           "display=(w, h). Returns ok, reason, params, fitted (N, 2), residuals, leave_one_out, inliers, rms, max, "
           "leave_one_out_rms, used.");
-    m.def("calibration_pattern", &CalibrationPatternPy, py::arg("display"), py::arg("validation") = false,
-          "The calibration pattern for a display=(W, H): an (H, W) uint8 picture to show full-screen "
-          "(validation=True: the validation pattern).");
-    m.def("detect_calibration_pattern", &DetectPatternPy, py::arg("frame"), py::arg("display"),
-          py::arg("validation") = false,
-          "Finds the pattern in a camera frame ((H, W) grey or (H, W, 3) BGR uint8): an (N, 4) float64 array of "
-          "rows x, y (camera) X, Y (display), empty when the pattern is not seen.");
-    m.def("calibrate_with_camera", &CalibrateWithCameraPy, py::arg("capture"), py::arg("display"),
-          py::arg("barrel") = true, py::arg("frames_to_combine") = 5, py::arg("max_frames") = 150,
-          "Calibrates through a camera: capture(shown) shows the (H, W) uint8 picture full-screen and returns the "
-          "next camera frame (grey or BGR uint8; None ends it). Returns ok, reason, fit (what fit_calibration "
-          "returns), validation_rms, validation_max, validation_pairs, frames_used, frames_read, camera_size, pairs, "
-          "mirrored, coverage.");
     m.def(
         "write_parameter_file",
         [](const std::string& path, const quarvel::CalibrationParams& params, bool utf8) {
@@ -457,6 +298,8 @@ PYBIND11_MODULE(quarvel, m) {
         },
         py::arg("path"), py::arg("params"), py::arg("utf8") = false,
         "Writes a complete parameter file (GBK, or UTF-8); ValueError when it cannot.");
+    quarvel::python::BindCamera(m);
+    quarvel::python::BindTouch(m);
 
     py::class_<Quarvel>(m, "Quarvel", "A loaded calibration: corrects camera points to display pixels.")
         .def(py::init([](const std::optional<std::string>& path) {

@@ -166,3 +166,72 @@ def test_calibrate_with_a_camera_the_host_drives():
         quarvel.calibrate_with_camera(lambda shown: "no frame", display=(1280, 800))
     ended = quarvel.calibrate_with_camera(lambda shown: None, display=(1280, 800))
     assert not ended.ok and ended.reason == "the camera gave no frame"
+
+
+def _ir_frame(fingers, size=(480, 640), seed=0):
+    """An infrared frame: a lit surface with noise and a bright blob (sigma 2 px) at each (x, y)."""
+    rng = np.random.default_rng(seed)
+    h, w = size
+    ys, xs = np.mgrid[0:h, 0:w]
+    light = 40.0 + 20.0 * xs / w + rng.normal(0.0, 1.5, size)
+    for x, y in fingers:
+        light += 100.0 * np.exp(-((xs - x) ** 2 + (ys - y) ** 2) / (2 * 2.0 ** 2))
+    return np.clip(light.round(), 0, 255).astype(np.uint8)
+
+
+def test_touch_tracker_reports_calibrated_contacts(q):
+    tracker = quarvel.TouchTracker(q)
+    for i in range(15):
+        assert tracker.track(_ir_frame([], seed=i)) == []
+    assert not tracker.learning
+    assert tracker.track(_ir_frame([(300.3, 200.7)], seed=20)) == []  # confirmed one frame late
+    down = tracker.track(_ir_frame([(301.3, 200.7)], seed=21))
+    assert [(c.id, c.state) for c in down] == [(1, "down")]
+    c = down[0]
+    assert abs(c.cx - 301.3) < 0.05 and abs(c.cy - 200.7) < 0.05 and c.area > 10
+    expected = q.correct_points(np.array([[c.cx, c.cy]]))[0]
+    assert (c.x, c.y) == (pytest.approx(expected[0]), pytest.approx(expected[1]))
+    bgr = np.dstack([_ir_frame([(302.3, 200.7)], seed=22)] * 3)
+    assert [c.state for c in tracker.track(bgr)] == ["move"]
+    up = tracker.track(_ir_frame([], seed=23))
+    assert [(c.id, c.state) for c in up] == [(1, "up")]
+    assert tracker.frames == 19
+    # From parameters and a display, without a loaded instance: here a
+    # matrix that doubles every coordinate.
+    params = quarvel.CalibrationParams()
+    params.image_width, params.image_height = 640, 480
+    params.matrix = np.diag([2.0, 2.0, 1.0])
+    doubled = quarvel.TouchTracker(params, display=(1280, 960), background_frames=3, confirm_next_frame=False)
+    for i in range(3):
+        doubled.track(_ir_frame([], seed=i))
+    (c,) = doubled.track(_ir_frame([(100.5, 50.25)], seed=3))
+    assert c.state == "down" and abs(c.x - 201.0) < 0.1 and abs(c.y - 100.5) < 0.1
+    with pytest.raises(TypeError):
+        tracker.track(np.zeros((480, 640), np.float32))
+
+
+def test_touch_calibration_measures_held_touches():
+    # A camera at half the display's size: the target (X, Y) is seen at (X / 2, Y / 2).
+    tc = quarvel.TouchCalibration(targets=(3, 3), display=(1280, 800))
+    assert len(tc.targets) == 9 and tc.current_target() == (160.0, 100.0)
+    frame = 0
+    for i in range(15):
+        assert tc.feed(_ir_frame([], size=(400, 640), seed=i)).phase == "learning"
+        frame += 1
+    while tc.current_target() is not None and frame < 1000:
+        x, y = tc.current_target()
+        phases = []
+        for _ in range(14):  # held 0.4 s from the 1st to the 13th frame; the 14th waits for the lift
+            phases.append(tc.feed(_ir_frame([(x / 2, y / 2)], size=(400, 640), seed=frame), time=frame / 30).phase)
+            frame += 1
+        assert phases[:13] == ["holding"] * 12 + ["measured"], phases
+        assert phases[13] == ("done" if tc.current_target() is None else "waiting_lift")
+        for _ in range(3):
+            tc.feed(_ir_frame([], size=(400, 640), seed=frame))
+            frame += 1
+    assert tc.measurements.shape == (9, 4)
+    assert np.allclose(tc.measurements[:, :2] * 2, tc.measurements[:, 2:], atol=0.1)
+    fit = tc.result()
+    assert fit.ok, fit.reason
+    assert fit.params.image_width == 640 and fit.params.image_height == 400
+    assert fit.rms < 0.2
