@@ -79,6 +79,22 @@ TEST(LiveCalibration, ACameraThatMisbehavesEndsItWithAReason) {
     int n = 0;
     r = CalibrateWithCamera([&](const cv::Mat&) { return cv::Mat(++n < 3 ? 480 : 240, 640, CV_8UC1); }, options);
     EXPECT_EQ(r.reason, "the camera's frame size changed");
+    r = CalibrateWithCamera([](const cv::Mat&) { return cv::Mat(480, 640, CV_16UC1, cv::Scalar(900)); }, options);
+    EXPECT_EQ(r.reason, "the camera's frames are not 8-bit grey, BGR or BGRA images");
+    r = CalibrateWithCamera([](const cv::Mat&) -> cv::Mat { throw 7; }, options);
+    EXPECT_EQ(r.reason, "the camera failed");
+
+    // A camera frozen on the calibration pattern: the fit is made, but its
+    // validation is never seen, and the result says so rather than ok.
+    quarvel::test::Scenario frozen;
+    frozen.camera = cv::Size(640, 480);
+    frozen.display = display;
+    quarvel::test::CameraRig rig(quarvel::test::TruthOf(frozen), frozen.rig);
+    const cv::Mat still = rig.See(quarvel::MakeCalibrationPattern(display.width, display.height));
+    r = CalibrateWithCamera([&](const cv::Mat&) { return still; }, options);
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(r.fit.ok) << r.fit.reason;
+    EXPECT_NE(r.reason.find("the validation pattern did not settle"), std::string::npos) << r.reason;
     r = CalibrateWithCamera(nullptr, options);
     EXPECT_FALSE(r.ok);
     r = CalibrateWithCamera([&](const cv::Mat&) { return black; }, Options(cv::Size(0, 0)));

@@ -96,4 +96,49 @@ TEST(TouchCalibration, WithoutTargetsOrFramesThereIsNothingToFit) {
     EXPECT_FALSE(fit.reason.empty());
 }
 
+TEST(TouchCalibration, ASlidingFingerOrAnOddFrameStartsTheHoldAgain) {
+    quarvel::test::IrCamera camera(quarvel::test::TouchTruth(cv::Size(640, 480)), quarvel::test::IrOptions());
+    quarvel::TouchCalibrationOptions options;
+    options.displayWidth = 1920;
+    options.displayHeight = 1080;
+    options.holdSeconds = std::nan("");  // not a time: the default 0.4 s
+    TouchCalibration calibration(options);
+    int frame = 0;
+    const auto feed = [&](std::vector<cv::Point2d> fingers) {
+        return calibration.Feed(camera.RenderAt(frame++, fingers));
+    };
+    for (int i = 0; i < 15; ++i) {
+        feed({});
+    }
+    const cv::Point2d target = camera.CameraOf(*calibration.CurrentTarget());
+    // Sliding 1 px a frame towards the target for 20 frames never holds
+    // still long enough: only the last few positions lie within 2 px.
+    for (int i = 20; i > 0; --i) {
+        const TouchCalibrationStatus sliding = feed({target + cv::Point2d(i, 0)});
+        EXPECT_EQ(sliding.phase, TouchCalibrationStatus::Holding);
+        EXPECT_LT(sliding.held, 0.2);
+    }
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(feed({target}).phase, TouchCalibrationStatus::Holding);
+    }
+    // A frame the detector cannot read counts as a lifted finger.
+    EXPECT_EQ(calibration.Feed(cv::Mat(480, 640, CV_16UC1, cv::Scalar(5000))).phase,
+              TouchCalibrationStatus::WaitingTouch);
+    ++frame;
+    TouchCalibrationStatus s;
+    int holding = 0;
+    while ((s = feed({target})).phase == TouchCalibrationStatus::Holding) {
+        ++holding;
+    }
+    EXPECT_EQ(s.phase, TouchCalibrationStatus::Measured);
+    EXPECT_EQ(holding, 12);  // 0.4 s at 30 frames a second, from the start again
+    ASSERT_EQ(calibration.measurements().size(), 1u);
+    EXPECT_NEAR(calibration.measurements()[0].camera.x, target.x, 0.05);
+    EXPECT_NEAR(calibration.measurements()[0].camera.y, target.y, 0.05);
+
+    // Another camera size: what was measured does not fit the new frames.
+    EXPECT_EQ(calibration.Feed(cv::Mat(240, 320, CV_8UC1, cv::Scalar(40))).phase, TouchCalibrationStatus::Learning);
+    EXPECT_TRUE(calibration.measurements().empty());
+}
+
 }  // namespace

@@ -156,4 +156,34 @@ TEST(TouchTracker, ColourFramesTrackAsGreyAndOtherFramesLiftEveryContact) {
     EXPECT_EQ(colour.frames(), 22);
 }
 
+TEST(TouchTracker, ManyBlobsAtOnceEachKeepTheirOwnId) {
+    // Eighty fingers (a crowd, or a wet surface): past the optimal pairing's
+    // size, every one still keeps its id as all of them move.
+    IrCamera camera(quarvel::test::TouchTruth(cv::Size(640, 480)), IrOptions());
+    TouchTracker tracker(camera.truth());
+    const auto crowd = [](double shift) {
+        std::vector<cv::Point2d> fingers;
+        for (int i = 0; i < 80; ++i) {
+            fingers.emplace_back(60.0 + 50.0 * (i % 10) + shift, 60.0 + 45.0 * (i / 10) + 0.5 * shift);
+        }
+        return fingers;
+    };
+    for (int f = 0; f < 15; ++f) {
+        tracker.Track(camera.RenderAt(f, {}));
+    }
+    tracker.Track(camera.RenderAt(15, crowd(0)));
+    std::vector<Contact> before = tracker.Track(camera.RenderAt(16, crowd(4)));
+    ASSERT_EQ(before.size(), 80u);
+    for (int f = 17; f < 22; ++f) {
+        const std::vector<Contact> after = tracker.Track(camera.RenderAt(f, crowd(4.0 * (f - 15))));
+        ASSERT_EQ(after.size(), 80u);
+        for (std::size_t i = 0; i < after.size(); ++i) {
+            EXPECT_EQ(after[i].id, before[i].id);
+            EXPECT_EQ(after[i].state, ContactState::Move);
+            EXPECT_NEAR(after[i].camera.x - before[i].camera.x, 4.0, 0.2);
+        }
+        before = after;
+    }
+}
+
 }  // namespace
