@@ -86,6 +86,8 @@ public:
     // Contacts mapped through `calibration`.
     explicit TouchTracker(const Model& calibration, const TrackerOptions& options = TrackerOptions());
     ~TouchTracker();
+    // Movable, not copyable; a moved-from TouchTracker may only be assigned to
+    // or destroyed.
     TouchTracker(TouchTracker&&) noexcept;
     TouchTracker& operator=(TouchTracker&&) noexcept;
     TouchTracker(const TouchTracker&) = delete;

@@ -64,6 +64,8 @@ class QUARVEL_EXPORT TouchCalibration {
 public:
     explicit TouchCalibration(const TouchCalibrationOptions& options);
     ~TouchCalibration();
+    // Movable, not copyable; a moved-from TouchCalibration may only be assigned to
+    // or destroyed.
     TouchCalibration(TouchCalibration&&) noexcept;
     TouchCalibration& operator=(TouchCalibration&&) noexcept;
     TouchCalibration(const TouchCalibration&) = delete;
