@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <string>
 
-#include <opencv2/imgcodecs.hpp>
 
 #include <quarvel/pattern.h>
 
@@ -26,27 +25,12 @@ void PrintFound(const PatternDetection& seen, cv::Size frame) {
     }
 }
 
-FitOptions OptionsFor(const CalibrateSetup& setup, cv::Size image) {
-    FitOptions o;
-    o.imageWidth = image.width;
-    o.imageHeight = image.height;
-    o.displayWidth = setup.display.width;
-    o.displayHeight = setup.display.height;
-    o.barrel = setup.barrel;
-    return o;
-}
-
 std::string SizeText(cv::Size s) { return std::to_string(s.width) + "x" + std::to_string(s.height); }
 
 }  // namespace
 
 int RunFrameMode(const std::string& path, const CalibrateSetup& setup) {
-    cv::Mat frame;
-    try {
-        frame = cv::imread(path, cv::IMREAD_GRAYSCALE);
-    } catch (const cv::Exception&) {
-        frame.release();
-    }
+    const cv::Mat frame = ReadGreyImage(path);
     if (frame.empty()) {
         return Fail(kUsage, "cannot read image '" + path + "'");
     }

@@ -21,6 +21,9 @@ struct CalibrateSetup {
     bool barrel = true;
 };
 
+// The fit's options for a camera image of `image` size.
+FitOptions OptionsFor(const CalibrateSetup& setup, cv::Size image);
+
 // The fit's table (or summary), focal value, report and file: exit 0 when
 // written, 1 for an untrustworthy fit, 2 when something cannot be written.
 // `report` draws the picture (null: none is asked for).

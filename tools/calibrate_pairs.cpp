@@ -121,8 +121,6 @@ int FinishCalibration(const std::vector<PointPair>& pairs, const FitResult& fit,
     return kSuccess;
 }
 
-namespace {
-
 FitOptions OptionsFor(const CalibrateSetup& setup, cv::Size image) {
     FitOptions o;
     o.imageWidth = image.width;
@@ -132,6 +130,8 @@ FitOptions OptionsFor(const CalibrateSetup& setup, cv::Size image) {
     o.barrel = setup.barrel;
     return o;
 }
+
+namespace {
 
 int Fit(const std::vector<PointPair>& pairs, const CalibrateSetup& setup) {
     const FitResult fit = FitCalibration(pairs, OptionsFor(setup, setup.image));

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include <opencv2/imgcodecs.hpp>
+
 namespace quarvel::cli {
 
 bool OpenSource(cv::VideoCapture& capture, const std::string& source, bool allowNumber) {
@@ -32,6 +34,14 @@ double FramesPerSecond(cv::VideoCapture& capture, const std::string& source) {
         fps = 0.0;
     }
     return fps > 0.0 && fps < 1000.0 ? fps : 30.0;
+}
+
+cv::Mat ReadGreyImage(const std::string& path) {
+    try {
+        return cv::imread(path, cv::IMREAD_GRAYSCALE);
+    } catch (const cv::Exception&) {
+        return cv::Mat();
+    }
 }
 
 bool TerminalKey() {

@@ -16,6 +16,9 @@ bool OpenSource(cv::VideoCapture& capture, const std::string& source, bool allow
 // when it says nothing and for image sequences (OpenCV reports 1 for those).
 double FramesPerSecond(cv::VideoCapture& capture, const std::string& source);
 
+// An image file as 8-bit grey; empty when it cannot be read.
+cv::Mat ReadGreyImage(const std::string& path);
+
 // Enter pressed in the terminal (a key, where the terminal is in raw mode).
 bool TerminalKey();
 

@@ -14,6 +14,7 @@
 #include <quarvel/preview.h>
 #include <quarvel/quarvel.h>
 
+#include "camera_source.h"
 #include "cli_common.h"
 
 namespace quarvel::cli {
@@ -209,12 +210,7 @@ int RunPreview(const Args& args) {
     }
 
     const std::string& image = parsed.positional[1];
-    cv::Mat grey;
-    try {
-        grey = cv::imread(image, cv::IMREAD_GRAYSCALE);
-    } catch (const cv::Exception&) {
-        grey.release();
-    }
+    const cv::Mat grey = ReadGreyImage(image);
     if (grey.empty()) {
         return Fail(kUsage, "cannot read image '" + image + "'");
     }

@@ -7,14 +7,6 @@
 #include "model/chain.h"
 #include "model/setup.h"
 
-namespace {
-
-quarvel::detail::Chain ChainOf(float focal, const quarvel::Geometry& g, const cv::Matx33f& m) {
-    return quarvel::detail::ChainOf(focal, g, m);
-}
-
-}  // namespace
-
 quarvel::Geometry Quarvel::StoredGeometry() const noexcept {
     quarvel::Geometry g;
     g.centerX = centerX;
@@ -95,7 +87,7 @@ quarvel::Geometry Quarvel::RunBarrelSetUp(quarvel::DisplayInfo* used) noexcept {
 void Quarvel::ComputeBarrelParam() { RunBarrelSetUp(); }
 
 FPoint Quarvel::CorrectBarrelPoint(const CvPoint& p) const {
-    return quarvel::detail::BarrelMapping(ChainOf(focalZ, StoredGeometry(), keyStoneMat), p.x, p.y);
+    return quarvel::detail::BarrelMapping(quarvel::detail::ChainOf(focalZ, StoredGeometry(), keyStoneMat), p.x, p.y);
 }
 
 CvPoint Quarvel::CorrectKeyStonePointByMat(const FPoint& p) const {
@@ -110,23 +102,23 @@ cv::Point Quarvel::CorrectPoint(const cv::Point& p) const {
 }
 
 cv::Point2d Quarvel::CorrectPointSubpixel(const cv::Point2d& p) const {
-    return quarvel::detail::CorrectSubpixel(ChainOf(focalZ, StoredGeometry(), keyStoneMat), p);
+    return quarvel::detail::CorrectSubpixel(quarvel::detail::ChainOf(focalZ, StoredGeometry(), keyStoneMat), p);
 }
 
 cv::Point2d Quarvel::InvertPoint(const cv::Point2d& display) const {
-    return quarvel::detail::Invert(ChainOf(focalZ, StoredGeometry(), keyStoneMat), display);
+    return quarvel::detail::Invert(quarvel::detail::ChainOf(focalZ, StoredGeometry(), keyStoneMat), display);
 }
 
 void Quarvel::CorrectPoints(const CvPoint* in, CvPoint* out, std::size_t n) const {
-    quarvel::detail::CorrectPixels(ChainOf(focalZ, StoredGeometry(), keyStoneMat), in, out, n);
+    quarvel::detail::CorrectPixels(quarvel::detail::ChainOf(focalZ, StoredGeometry(), keyStoneMat), in, out, n);
 }
 
 bool Quarvel::CorrectPoints(cv::InputArray points, cv::OutputArray corrected) const {
-    return quarvel::detail::CorrectArray(ChainOf(focalZ, StoredGeometry(), keyStoneMat), points, corrected);
+    return quarvel::detail::CorrectArray(quarvel::detail::ChainOf(focalZ, StoredGeometry(), keyStoneMat), points, corrected);
 }
 
 bool Quarvel::InvertPoints(cv::InputArray display, cv::OutputArray camera) const {
-    return quarvel::detail::InvertArray(ChainOf(focalZ, StoredGeometry(), keyStoneMat), display, camera);
+    return quarvel::detail::InvertArray(quarvel::detail::ChainOf(focalZ, StoredGeometry(), keyStoneMat), display, camera);
 }
 
 quarvel::Model Quarvel::GetModel() const {

@@ -39,7 +39,6 @@ struct TouchCalibrationState {
     std::deque<Sample> hold;  // the finger's positions while it holds still
     bool liftFirst = false;   // a finger down since the last target was measured must lift
     long long frames = 0;
-    cv::Size size;
 
     static cv::Point2d Mean(const std::deque<Sample>& samples) {
         cv::Point2d sum;
@@ -83,8 +82,7 @@ struct TouchCalibrationState {
             liftFirst = false;
             return status;
         }
-        if (grey.size() != size) {
-            size = grey.size();
+        if (grey.size() != detector.size()) {  // the detector starts over for it
             measured.clear();  // pairs from another camera size do not fit together
             hold.clear();
             liftFirst = false;
@@ -166,8 +164,8 @@ const std::vector<PointPair>& TouchCalibration::measurements() const noexcept { 
 
 FitResult TouchCalibration::Result() const {
     FitOptions o;
-    o.imageWidth = state_->size.width;
-    o.imageHeight = state_->size.height;
+    o.imageWidth = state_->detector.size().width;
+    o.imageHeight = state_->detector.size().height;
     o.displayWidth = state_->options.displayWidth;
     o.displayHeight = state_->options.displayHeight;
     o.barrel = state_->options.barrel;

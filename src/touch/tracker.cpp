@@ -31,7 +31,6 @@ struct TrackerState {
     std::vector<Contact> contacts;
     int nextId = 1;
     long long frames = 0;
-    cv::Size size;
 
     Contact Report(const Track& t, ContactState state) const {
         Contact c;
@@ -57,6 +56,7 @@ struct TrackerState {
         if (options.maxJump > 0.0 && std::isfinite(options.maxJump)) {
             return options.maxJump;
         }
+        const cv::Size size = detector.size();
         return std::max(size.width, size.height) / 8.0;
     }
 
@@ -69,9 +69,8 @@ struct TrackerState {
             contacts = std::move(ups);
             return;
         }
-        if (grey.size() != size) {
-            LiftAll(ups);
-            size = grey.size();
+        if (grey.size() != detector.size()) {
+            LiftAll(ups);  // the detector starts over for the new size
         }
         if (!detector.Detect(grey, blobs)) {
             contacts = std::move(ups);
