@@ -22,7 +22,7 @@ py::array FromCanvas(const cv::Mat& canvas) {
     for (int r = 0; r < canvas.rows; ++r) {
         std::memcpy(out.mutable_data(r, 0), canvas.ptr(r), static_cast<std::size_t>(canvas.cols));
     }
-    return std::move(out);
+    return py::array(std::move(out));
 }
 
 // What fit_calibration returns, for a fit.
@@ -80,7 +80,7 @@ py::array PairsArray(const std::vector<PointPair>& pairs) {
         out.mutable_at(r, 2) = pairs[i].display.x;
         out.mutable_at(r, 3) = pairs[i].display.y;
     }
-    return std::move(out);
+    return py::array(std::move(out));
 }
 
 }  // namespace quarvel::python

@@ -90,7 +90,7 @@ py::array MapRows(const py::array& points, Map map) {
             dst[2 * i + 1] = r.y;
         }
     }
-    return std::move(out);
+    return py::array(std::move(out));
 }
 
 py::array CorrectPointsPy(const Quarvel& q, const py::array& points) {
@@ -105,7 +105,7 @@ py::array CorrectPointsPy(const Quarvel& q, const py::array& points) {
             py::gil_scoped_release unlocked;
             q.CorrectPoints(src, dst, n);
         }
-        return std::move(out);
+        return py::array(std::move(out));
     }
     if (!IsFloatArray(points)) {
         throw py::type_error("points must be an integer or float array");

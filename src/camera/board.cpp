@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include <opencv2/aruco.hpp>
-
 namespace quarvel::detail {
 namespace {
 
@@ -13,10 +11,6 @@ constexpr double kMarkerShare = 0.7;    // of the square's side
 constexpr int kValidationIdOffset = 125;  // validation ids follow the calibration ones (at most 125)
 
 }  // namespace
-
-cv::Ptr<cv::aruco::Dictionary> PatternDictionary() {
-    return cv::aruco::getPredefinedDictionary(cv::aruco::DICT_4X4_250);
-}
 
 BoardLayout LayoutFor(int displayWidth, int displayHeight, PatternKind kind) {
     BoardLayout b;
@@ -50,22 +44,17 @@ BoardLayout LayoutFor(int displayWidth, int displayHeight, PatternKind kind) {
     return b;
 }
 
-cv::Ptr<cv::aruco::CharucoBoard> BoardOf(const BoardLayout& layout) {
+std::shared_ptr<const MarkerBoard> BoardOf(const BoardLayout& layout) {
     if (!layout.valid()) {
         return nullptr;
     }
-    cv::Ptr<cv::aruco::CharucoBoard> board =
-        cv::aruco::CharucoBoard::create(layout.columns, layout.rows, static_cast<float>(layout.square),
-                                        static_cast<float>(layout.marker), PatternDictionary());
-    for (int& id : board->ids) {
-        id += layout.firstId;
-    }
-    return board;
+    return std::make_shared<const MarkerBoard>(layout.columns, layout.rows, static_cast<float>(layout.square),
+                                               static_cast<float>(layout.marker), layout.firstId);
 }
 
 cv::Mat DrawBoard(const BoardLayout& layout) {
     cv::Mat picture(layout.display, CV_8UC1, cv::Scalar(255));
-    const cv::Ptr<cv::aruco::CharucoBoard> board = BoardOf(layout);
+    const std::shared_ptr<const MarkerBoard> board = BoardOf(layout);
     if (!board) {
         return cv::Mat();
     }
@@ -78,20 +67,18 @@ cv::Mat DrawBoard(const BoardLayout& layout) {
             }
         }
     }
-    const cv::Ptr<cv::aruco::Dictionary> dictionary = PatternDictionary();
-    for (std::size_t i = 0; i < board->ids.size(); ++i) {
-        cv::Mat marker;
-        cv::aruco::drawMarker(dictionary, board->ids[i], layout.marker, marker, 1);
-        // objPoints[i][0] is the marker's top-left corner, on whole pixels.
-        const cv::Point3f& topLeft = board->objPoints[i][0];
+    for (std::size_t i = 0; i < board->ids().size(); ++i) {
+        const cv::Mat marker = board->DrawMarker(board->ids()[i], layout.marker);
+        // The marker's first corner is its top-left one, on whole pixels.
+        const cv::Point3f& topLeft = board->markerCorners()[i][0];
         marker.copyTo(picture(cv::Rect(layout.originX + cvRound(topLeft.x), layout.originY + cvRound(topLeft.y),
                                        layout.marker, layout.marker)));
     }
     return picture;
 }
 
-cv::Point2d CornerOnDisplay(const BoardLayout& layout, const cv::aruco::CharucoBoard& board, int corner) {
-    const cv::Point3f& p = board.chessboardCorners[static_cast<std::size_t>(corner)];
+cv::Point2d CornerOnDisplay(const BoardLayout& layout, const MarkerBoard& board, int corner) {
+    const cv::Point3f& p = board.chessboardCorners()[static_cast<std::size_t>(corner)];
     return cv::Point2d(layout.originX + p.x - 0.5, layout.originY + p.y - 0.5);
 }
 

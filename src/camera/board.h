@@ -4,10 +4,13 @@
 // The patterns' geometry: a ChArUco board laid out on whole pixels over a
 // display, and its picture.
 
-#include <opencv2/aruco/charuco.hpp>
+#include <memory>
+
 #include <opencv2/core.hpp>
 
 #include <quarvel/pattern.h>
+
+#include "camera/marker_board.h"
 
 namespace quarvel::detail {
 
@@ -30,12 +33,9 @@ struct BoardLayout {
 // leave the display), with ids of its own.
 BoardLayout LayoutFor(int displayWidth, int displayHeight, PatternKind kind);
 
-// OpenCV's description of the board (in display pixels from the board's
-// corner), with the layout's ids. Null for an invalid layout.
-cv::Ptr<cv::aruco::CharucoBoard> BoardOf(const BoardLayout& layout);
-
-// The dictionary the markers come from (both boards' ids are in it).
-cv::Ptr<cv::aruco::Dictionary> PatternDictionary();
+// The board (in display pixels from the board's corner), with the
+// layout's ids. Null for an invalid layout.
+std::shared_ptr<const MarkerBoard> BoardOf(const BoardLayout& layout);
 
 // The picture: black and white squares (the board's first square black),
 // a marker centred in each white square, white beyond the board.
@@ -43,7 +43,7 @@ cv::Mat DrawBoard(const BoardLayout& layout);
 
 // Where chessboard corner `corner` of the board lies on the display, in
 // pixel-centre coordinates (corners lie between pixels: x = k - 0.5).
-cv::Point2d CornerOnDisplay(const BoardLayout& layout, const cv::aruco::CharucoBoard& board, int corner);
+cv::Point2d CornerOnDisplay(const BoardLayout& layout, const MarkerBoard& board, int corner);
 
 }  // namespace quarvel::detail
 

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include <opencv2/aruco.hpp>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -24,22 +23,10 @@ struct Found {
     int strayMarkers = 0;  // markers of the dictionary that are not this board's
 };
 
-cv::Ptr<cv::aruco::DetectorParameters> Parameters() {
-    cv::Ptr<cv::aruco::DetectorParameters> p = cv::aruco::DetectorParameters::create();
-    // Projected markers are large and soft: wider thresholding windows, and
-    // the marker corners are only a first guess (the chessboard corners are
-    // refined instead).
-    p->adaptiveThreshWinSizeMin = 5;
-    p->adaptiveThreshWinSizeMax = 45;
-    p->adaptiveThreshWinSizeStep = 8;
-    p->cornerRefinementMethod = cv::aruco::CORNER_REFINE_NONE;
-    return p;
-}
-
 // The board's markers that agree with one plane-to-plane mapping, within
 // half a square (a lens bends the board far less): a marker decoded
 // somewhere else (a stray code, a reflection) would put its corners wrong.
-void KeepConsistentMarkers(const cv::aruco::CharucoBoard& board, std::vector<std::vector<cv::Point2f>>& corners,
+void KeepConsistentMarkers(const MarkerBoard& board, std::vector<std::vector<cv::Point2f>>& corners,
                            std::vector<int>& ids, double squareInCamera) {
     if (ids.size() < 4) {
         return;
@@ -47,8 +34,8 @@ void KeepConsistentMarkers(const cv::aruco::CharucoBoard& board, std::vector<std
     std::vector<cv::Point2f> from;
     std::vector<cv::Point2f> to;
     for (std::size_t i = 0; i < ids.size(); ++i) {
-        const auto at = std::find(board.ids.begin(), board.ids.end(), ids[i]);
-        const auto& object = board.objPoints[static_cast<std::size_t>(at - board.ids.begin())];
+        const auto at = std::find(board.ids().begin(), board.ids().end(), ids[i]);
+        const auto& object = board.markerCorners()[static_cast<std::size_t>(at - board.ids().begin())];
         for (int k = 0; k < 4; ++k) {
             from.emplace_back(object[static_cast<std::size_t>(k)].x, object[static_cast<std::size_t>(k)].y);
             to.push_back(corners[i][static_cast<std::size_t>(k)]);
@@ -88,39 +75,34 @@ double MedianMarkerSide(const std::vector<std::vector<cv::Point2f>>& corners) {
     return sides[sides.size() / 2];
 }
 
-Found DetectOnce(const cv::Mat& grey, const BoardLayout& layout, const cv::Ptr<cv::aruco::CharucoBoard>& board) {
+Found DetectOnce(const cv::Mat& grey, const BoardLayout& layout, const MarkerBoard& board) {
     Found found;
-    std::vector<std::vector<cv::Point2f>> corners;
-    std::vector<std::vector<cv::Point2f>> rejected;
-    std::vector<int> ids;
-    const cv::Ptr<cv::aruco::DetectorParameters> params = Parameters();
-    cv::aruco::detectMarkers(grey, board->dictionary, corners, ids, params, rejected);
+    const FoundMarkers all = board.DetectMarkers(grey);
     // Only this board's markers.
-    std::vector<std::vector<cv::Point2f>> ours;
-    std::vector<int> ourIds;
-    for (std::size_t i = 0; i < ids.size(); ++i) {
-        if (std::find(board->ids.begin(), board->ids.end(), ids[i]) != board->ids.end()) {
-            ours.push_back(corners[i]);
-            ourIds.push_back(ids[i]);
+    FoundMarkers ours;
+    ours.rejected = all.rejected;
+    for (std::size_t i = 0; i < all.ids.size(); ++i) {
+        if (std::find(board.ids().begin(), board.ids().end(), all.ids[i]) != board.ids().end()) {
+            ours.corners.push_back(all.corners[i]);
+            ours.ids.push_back(all.ids[i]);
         } else {
             ++found.strayMarkers;
         }
     }
-    if (ourIds.empty()) {
+    if (ours.ids.empty()) {
         return found;
     }
-    cv::aruco::refineDetectedMarkers(grey, board, ours, ourIds, rejected, cv::noArray(), cv::noArray(), 10.0f, 3.0f,
-                                     true, cv::noArray(), params);
-    const double side = MedianMarkerSide(ours);
+    board.RefineMarkers(grey, ours);
+    const double side = MedianMarkerSide(ours.corners);
     const double squareInCamera = side * layout.square / layout.marker;
-    KeepConsistentMarkers(*board, ours, ourIds, squareInCamera);
-    found.markers = static_cast<int>(ourIds.size());
-    if (ourIds.empty()) {
+    KeepConsistentMarkers(board, ours.corners, ours.ids, squareInCamera);
+    found.markers = static_cast<int>(ours.ids.size());
+    if (ours.ids.empty()) {
         return found;
     }
     std::vector<cv::Point2f> charuco;
     std::vector<int> charucoIds;
-    cv::aruco::interpolateCornersCharuco(ours, ourIds, grey, board, charuco, charucoIds, cv::noArray(), cv::noArray(), 2);
+    board.InterpolateCorners(grey, ours, charuco, charucoIds);
     if (charuco.empty()) {
         return found;
     }
@@ -160,7 +142,7 @@ PatternDetection Detect(const cv::Mat& frame, int displayWidth, int displayHeigh
                         bool mirroredFirst) {
     PatternDetection d;
     const BoardLayout layout = LayoutFor(displayWidth, displayHeight, kind);
-    const cv::Ptr<cv::aruco::CharucoBoard> board = BoardOf(layout);
+    const std::shared_ptr<const MarkerBoard> board = BoardOf(layout);
     if (!board) {
         d.reason = "the display is too small for a pattern";
         return d;
@@ -176,17 +158,17 @@ PatternDetection Detect(const cv::Mat& frame, int displayWidth, int displayHeigh
     const auto inMirror = [&]() {
         cv::Mat flipped;
         cv::flip(grey, flipped, 1);
-        Found f = DetectOnce(flipped, layout, board);
+        Found f = DetectOnce(flipped, layout, *board);
         for (cv::Point2f& p : f.corners) {
             p.x = static_cast<float>(grey.cols - 1) - p.x;
         }
         return f;
     };
-    Found found = mirroredFirst ? inMirror() : DetectOnce(grey, layout, board);
+    Found found = mirroredFirst ? inMirror() : DetectOnce(grey, layout, *board);
     d.mirrored = mirroredFirst;
-    const std::size_t enough = std::max<std::size_t>(8, board->chessboardCorners.size() / 4);
+    const std::size_t enough = std::max<std::size_t>(8, board->chessboardCorners().size() / 4);
     if (found.corners.size() < enough) {
-        Found other = mirroredFirst ? DetectOnce(grey, layout, board) : inMirror();
+        Found other = mirroredFirst ? DetectOnce(grey, layout, *board) : inMirror();
         if (other.corners.size() > found.corners.size()) {
             found = std::move(other);
             d.mirrored = !mirroredFirst;

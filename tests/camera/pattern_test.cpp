@@ -3,6 +3,8 @@
 // each found exactly.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include <quarvel/pattern.h>
 
 namespace {
@@ -56,6 +58,41 @@ TEST(Pattern, ValidationCornersFallBetweenTheCalibrationCorners) {
     const quarvel::PatternDetection wrong = quarvel::DetectCalibrationPattern(validation, 1920, 1080);
     EXPECT_TRUE(wrong.pairs.empty());
     EXPECT_NE(wrong.reason.find("not the calibration pattern's"), std::string::npos) << wrong.reason;
+}
+
+// FNV-1a over the rows of an 8-bit picture.
+std::uint64_t PictureHash(const cv::Mat& picture) {
+    std::uint64_t h = 1469598103934665603ull;
+    for (int y = 0; y < picture.rows; ++y) {
+        for (int x = 0; x < picture.cols; ++x) {
+            h = (h ^ picture.at<unsigned char>(y, x)) * 1099511628211ull;
+        }
+    }
+    return h;
+}
+
+// A pattern shown by one installation is found by another: the pictures do
+// not depend on the OpenCV release that draws them (4.6 draws markers with
+// the contrib module, 4.7 and later with objdetect).
+TEST(Pattern, IsTheSamePictureWhicheverOpenCVDrawsIt) {
+    const struct {
+        cv::Size display;
+        PatternKind kind;
+        std::uint64_t hash;
+    } cases[] = {
+        {{1920, 1080}, PatternKind::Calibration, 0x8846de8fa060a9bbull},
+        {{1280, 800}, PatternKind::Calibration, 0x8795ffe1e950e012ull},
+        {{1080, 1920}, PatternKind::Calibration, 0x01b98bcd7f08693bull},
+        {{1280, 720}, PatternKind::Validation, 0x8404716be9ebf2ddull},
+        {{1280, 800}, PatternKind::Validation, 0xf78505b8e2dc82adull},
+    };
+    for (const auto& c : cases) {
+        const cv::Mat picture = c.kind == PatternKind::Calibration
+                                    ? quarvel::MakeCalibrationPattern(c.display.width, c.display.height)
+                                    : quarvel::MakeValidationPattern(c.display.width, c.display.height);
+        EXPECT_EQ(PictureHash(picture), c.hash) << c.display << " kind " << static_cast<int>(c.kind) << ": 0x"
+                                                << std::hex << PictureHash(picture);
+    }
 }
 
 TEST(Pattern, DisplaysTooSmallOrNotThereHaveNone) {
