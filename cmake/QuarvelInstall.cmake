@@ -7,16 +7,9 @@ install(TARGETS quarvel
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES
-  ${PROJECT_SOURCE_DIR}/include/quarvel/quarvel.h
-  ${PROJECT_SOURCE_DIR}/include/quarvel/model.h
-  ${PROJECT_SOURCE_DIR}/include/quarvel/parameter_file.h
-  ${PROJECT_SOURCE_DIR}/include/quarvel/display.h
-  ${PROJECT_SOURCE_DIR}/include/quarvel/preview.h
-  ${PROJECT_SOURCE_DIR}/include/quarvel/calibration.h
-  ${PROJECT_SOURCE_DIR}/include/quarvel/load_report.h
-  ${PROJECT_SOURCE_DIR}/include/quarvel/export.h
-  ${PROJECT_BINARY_DIR}/include/quarvel/version.h
+# Every public header: each concept's, the export macro, the version.
+file(GLOB QUARVEL_PUBLIC_HEADERS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/include/quarvel/*.h)
+install(FILES ${QUARVEL_PUBLIC_HEADERS} ${PROJECT_BINARY_DIR}/include/quarvel/version.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quarvel)
 
 install(EXPORT QuarvelTargets

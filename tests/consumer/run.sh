@@ -21,6 +21,20 @@ echo "find_package consumer: $out"
 pcdir=$(dirname "$(find "$work/prefix" -name quarvel.pc | head -n 1)")
 flags=$(PKG_CONFIG_PATH="$pcdir" pkg-config --cflags --libs quarvel)
 libdir=$(PKG_CONFIG_PATH="$pcdir" pkg-config --variable=libdir quarvel)
+
+# Every public header is installed, and each compiles on its own.
+include_dir=$(PKG_CONFIG_PATH="$pcdir" pkg-config --variable=includedir quarvel)/quarvel
+for header in "$source_dir"/../../include/quarvel/*.h; do
+  name=$(basename "$header")
+  [[ -f $include_dir/$name ]] || { echo "public header $name is not installed"; exit 1; }
+done
+for header in "$include_dir"/*.h; do
+  printf '#include <quarvel/%s>\n' "$(basename "$header")" >"$work/one-header.cpp"
+  ${CXX:-c++} -std=c++17 -Wall -Wextra -Wpedantic -Werror -fsyntax-only "$work/one-header.cpp" $flags ||
+    { echo "quarvel/$(basename "$header") does not compile on its own"; exit 1; }
+done
+echo "public headers: $(ls "$include_dir"/*.h | wc -l) installed, each compiles on its own"
+"$source_dir/readme_examples.sh" "$source_dir/../../README.md" "$work" $flags
 ${CXX:-c++} -std=c++17 "$source_dir/main.cpp" $flags -o "$work/pc-consumer"
 out=$(LD_LIBRARY_PATH="$libdir" "$work/pc-consumer" "$work")
 echo "pkg-config consumer: $out"
