@@ -64,7 +64,8 @@ constexpr const char* kHelp =
     "  --image WxH         the camera image size (required with PAIRS and\n"
     "                      --targets; with --frame and --camera it must match)\n"
     "  --display WxH|NAME  the display the calibration is for (default: the one\n"
-    "                      a load would use; see 'quarvel displays')\n"
+    "                      a load would use, see 'quarvel displays'; an error\n"
+    "                      when no display answers)\n"
     "  -o, --output OUT    the parameter file to write (required)\n"
     "  --base BASE.ini     copy the nine entries the correction does not use\n"
     "                      (keystone plane, rotation, shear) from BASE.ini\n"
@@ -125,7 +126,7 @@ int RunCalibrate(const Args& args) {
         return UsageError("calibrate ", "calibrate: cannot write images of the kind '" + setup.report + "'");
     }
     // The display: --display, else the one a load would use.
-    if (const auto error = ResolveDisplay(parsed, setup.display)) {
+    if (const auto error = ResolveDisplay(parsed, setup.display, false)) {
         return UsageError("calibrate ", *error);
     }
     if (parsed.Has("base")) {

@@ -57,6 +57,9 @@ std::string CopyBase(const std::string& path, CalibrationParams& params) {
     if (!base.read) {
         return "cannot read parameter file '" + path + "'";
     }
+    if (!base.ok) {
+        return "--base '" + path + "' holds no usable calibration: " + base.reason;
+    }
     params.mapTop = base.params.mapTop;
     params.mapBottom = base.params.mapBottom;
     params.keyStoneOriginX = base.params.keyStoneOriginX;

@@ -149,10 +149,15 @@ int RunCheck(const Args& args) {
     std::printf("display: %s\n", DisplayLine(r).c_str());
     if (r.calibratedWidth > 0) {
         std::printf("calibrated for: %d x %d\n", r.calibratedWidth, r.calibratedHeight);
-        if (r.displayQueried && (r.display.width != r.calibratedWidth || r.display.height != r.calibratedHeight)) {
+        // Without a barrel the set-up asks no display, but the points still
+        // land on one: the display named, else the platform's.
+        DisplayInfo target = r.display;
+        const bool known = r.displayQueried || (!ResolveDisplay(parsed, target) &&
+                                                target.source != DisplaySource::Fallback);
+        if (known && (target.width != r.calibratedWidth || target.height != r.calibratedHeight)) {
             Warn(warnings, "the file was calibrated for a " + std::to_string(r.calibratedWidth) + " x " +
                                std::to_string(r.calibratedHeight) + " display but is loaded on " +
-                               std::to_string(r.display.width) + " x " + std::to_string(r.display.height) +
+                               std::to_string(target.width) + " x " + std::to_string(target.height) +
                                ": the fit is only valid on the display it was made for (use --display)");
         }
     }

@@ -129,26 +129,29 @@ std::optional<std::pair<int, int>> ParseSize(std::string_view text) {
     return std::make_pair(*w, *h);
 }
 
-std::optional<std::string> ResolveDisplay(const ParsedArgs& args, DisplayInfo& display) {
-    const std::vector<DisplayInfo> displays = ListDisplays();
+std::optional<std::string> ResolveDisplay(const ParsedArgs& args, DisplayInfo& display, bool allowFallback) {
     if (!args.Has("display")) {
-        for (const DisplayInfo& d : displays) {
-            if (d.used) {
-                display = d;
-                return std::nullopt;
-            }
-        }
         display = QueryDisplay();
+        if (display.source == DisplaySource::Fallback && !allowFallback) {
+            return std::string("no X server or Wayland compositor answered, so the display's size is unknown: name it "
+                               "with --display WxH (the projector's resolution)");
+        }
         return std::nullopt;
     }
     const std::string value = args.Get("display");
-    if (const auto size = ParseSize(value)) {
+    const std::size_t x = value.find_first_of("xX");
+    if (x != std::string::npos && ParseInt(value.substr(0, x)) && ParseInt(value.substr(x + 1))) {
+        const auto size = ParseSize(value);
+        if (!size) {
+            return "--display " + value + ": the width and height must be positive";
+        }
         display = DisplayInfo{};
         display.width = size->first;
         display.height = size->second;
         display.source = DisplaySource::Host;
         return std::nullopt;
     }
+    const std::vector<DisplayInfo> displays = ListDisplays();
     std::string known;
     for (const DisplayInfo& d : displays) {
         if (!d.name.empty() && d.name == value) {

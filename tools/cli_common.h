@@ -60,8 +60,9 @@ inline constexpr Option kDisplayOption{"display", 0, true};
 // The display "--display WxH" (that size, DisplaySource::Host) or
 // "--display NAME" (that RandR or Wayland output) names, or, without the
 // option, the one a load would use. The error message (an unknown name
-// lists the outputs), or nullopt.
-std::optional<std::string> ResolveDisplay(const ParsedArgs& args, DisplayInfo& display);
+// lists the outputs; without `allowFallback`, no display answering), or
+// nullopt.
+std::optional<std::string> ResolveDisplay(const ParsedArgs& args, DisplayInfo& display, bool allowFallback = true);
 
 // Applies --display, when given, to `q` (SetDisplaySize). The error
 // message, or nullopt.

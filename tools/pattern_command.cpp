@@ -23,7 +23,8 @@ constexpr const char* kHelp =
     "full-screen, without scaling, take a camera frame, and give the frame to\n"
     "'quarvel calibrate --frame'.\n"
     "\n"
-    "  --display WxH|NAME  the display (default: the one a load would use)\n"
+    "  --display WxH|NAME  the display (default: the one a load would use; an\n"
+    "                      error when no display answers)\n"
     "  -o, --output OUT    the picture to write (PNG keeps it exact)\n"
     "  --validation        the validation pattern instead: the board moved by\n"
     "                      half a square, with markers of its own\n"
@@ -53,7 +54,7 @@ int RunPattern(const Args& args) {
         return UsageError("pattern ", "pattern: cannot write images of the kind '" + output + "'");
     }
     DisplayInfo display;
-    if (const auto error = ResolveDisplay(parsed, display)) {
+    if (const auto error = ResolveDisplay(parsed, display, false)) {
         return UsageError("pattern ", *error);
     }
     const bool validation = parsed.Has("validation");

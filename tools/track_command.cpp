@@ -13,7 +13,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 
-#include <quarvel/quarvel.h>
+#include <quarvel/parameter_file.h>
 #include <quarvel/touch.h>
 
 #include "camera_source.h"
@@ -28,7 +28,7 @@ namespace {
 
 constexpr const char* kHelp =
     "usage: quarvel track [--display WxH|NAME] PARAMS --video FILE [outputs] [options]\n"
-    "       quarvel track [--display WxH|NAME] PARAMS --camera N [outputs] [options]\n"
+    "       quarvel track [--display WxH|NAME] PARAMS --camera N|SOURCE [outputs] [options]\n"
     "\n"
     "Finds fingers touching the surface in each camera frame (bright blobs\n"
     "against a background it learns from the first 15 frames and keeps\n"
@@ -40,9 +40,11 @@ constexpr const char* kHelp =
     "\n"
     "  --video FILE        frames from a video file, or an image sequence such\n"
     "                      as frames/%04d.png\n"
-    "  --camera N          frames from camera N (0 is the first)\n"
-    "  --display WxH|NAME  the display the touches are for (default: the one a\n"
-    "                      load would use)\n"
+    "  --camera N|SOURCE   frames from camera N (0 is the first), or from SOURCE\n"
+    "                      (a video, an image sequence, a stream) as they come\n"
+    "  --display WxH|NAME  the display the touches are for (default: the one the\n"
+    "                      parameter file was calibrated for, else the one a load\n"
+    "                      would use; an error when no display answers)\n"
     "\n"
     "outputs (any together):\n"
     "  --json              one line per frame on standard output:\n"
@@ -69,8 +71,11 @@ constexpr const char* kHelp =
     "                      the video says, else 30; a camera's frames are timed\n"
     "                      as they arrive)\n"
     "\n"
-    "exit status: 0 success, 2 usage error, unreadable file or camera, an\n"
-    "             output that cannot be opened or written\n";
+    "Without an output it only counts (and says so).\n"
+    "\n"
+    "exit status: 0 success, 2 usage error, a parameter file that cannot be\n"
+    "             read or holds no usable calibration, a camera that cannot\n"
+    "             be opened, an output that cannot be opened or written\n";
 
 bool IsVideoPath(const std::string& path) {
     const std::size_t dot = path.rfind('.');
@@ -129,9 +134,16 @@ int Loop(cv::VideoCapture& source, bool live, double fps, TouchTracker& tracker,
                 return Fail(kUsage, "cannot write standard output");
             }
         }
-        if (out.tuio && !out.tuio->Send(contacts, seconds) && !warnedTuio) {
-            std::fprintf(stderr, "quarvel: warning: TUIO bundle not sent: %s\n", out.tuio->error().c_str());
-            warnedTuio = true;
+        if (out.tuio) {
+            // A receiver that is not there loses bundles; tracking goes on.
+            const bool sent = out.tuio->Send(contacts, seconds);
+            if (!sent && !warnedTuio) {
+                std::fprintf(stderr, "quarvel: warning: TUIO bundles not sent: %s (tracking goes on)\n",
+                             out.tuio->error().c_str());
+            } else if (sent && warnedTuio) {
+                std::fprintf(stderr, "quarvel: TUIO bundles are sent again\n");
+            }
+            warnedTuio = !sent;
         }
         if (out.screen && !out.screen->Write(out.events->Frame(contacts))) {
             return Fail(kUsage, "cannot write to the touchscreen " + out.screen->node());
@@ -197,7 +209,7 @@ int RunTrack(const Args& args) {
         return UsageError("track ", "track: expected PARAMS");
     }
     if (parsed.Has("video") == parsed.Has("camera")) {
-        return UsageError("track ", "track: give one of --video FILE and --camera N");
+        return UsageError("track ", "track: give one of --video FILE and --camera N|SOURCE");
     }
     TrackerOptions options;
     const struct {
@@ -233,15 +245,29 @@ int RunTrack(const Args& args) {
                                         "' (try .png, or .avi for every frame)");
     }
 
-    Quarvel q;
-    if (const auto error = ApplyDisplayOption(parsed, q)) {
-        return UsageError("track ", *error);
-    }
+    // The calibration, and the display it maps to: the one named, else the
+    // one the file was calibrated for, else the one a load would use.
     const std::string& params = parsed.positional[0];
-    if (!q.ReadIniParam(params)) {
+    const ParameterFile file = ReadParameterFile(params);
+    if (!file.read) {
         return Fail(kUsage, "cannot read parameter file '" + params + "'");
     }
-    const Model model = q.GetModel();
+    if (!file.ok) {
+        return Fail(kUsage, "'" + params + "' holds no usable calibration: " + file.reason);
+    }
+    DisplayInfo display;
+    const char* from = "named";
+    if (!parsed.Has("display") && file.params.displayWidth > 0 && file.params.displayHeight > 0) {
+        display.width = file.params.displayWidth;
+        display.height = file.params.displayHeight;
+        from = "the one the parameter file was calibrated for";
+    } else if (const auto error = ResolveDisplay(parsed, display, false)) {
+        return UsageError("track ", "track: " + *error);
+    } else if (!parsed.Has("display")) {
+        from = ToString(display.source);
+    }
+    const Model model(file.params, cv::Size(display.width, display.height));
+    std::fprintf(stderr, "touches for a %d x %d display (%s)\n", model.display().width, model.display().height, from);
     if (parsed.Has("tuio")) {
         std::string error;
         out.tuio = TuioSender::Open(parsed.Get("tuio"), model.display(), error);
@@ -271,19 +297,17 @@ int RunTrack(const Args& args) {
             }
         }
     }
+    if (!out.json && !out.tuio && !out.screen && !parsed.Has("show") && out.picture.empty()) {
+        std::fprintf(stderr, "quarvel: warning: no output chosen (--json, --tuio, --uinput, --show, -o): the "
+                             "touches are only counted\n");
+    }
 
     cv::VideoCapture source;
+    const std::string input = parsed.Has("camera") ? parsed.Get("camera") : parsed.Get("video");
+    // A camera's frames are timed as they arrive; a video's by its rate.
     const bool live = parsed.Has("camera");
-    if (live) {
-        const auto index = ParseInt(parsed.Get("camera"));
-        if (!index || *index < 0) {
-            return UsageError("track ", "track: --camera needs a camera number");
-        }
-        if (!OpenSource(source, std::to_string(*index))) {
-            return Fail(kUsage, "cannot open camera " + parsed.Get("camera"));
-        }
-    } else if (!OpenSource(source, parsed.Get("video"), false)) {
-        return Fail(kUsage, "cannot read video '" + parsed.Get("video") + "'");
+    if (!OpenSource(source, input, live)) {
+        return Fail(kUsage, live ? "cannot open camera '" + input + "'" : "cannot read video '" + input + "'");
     }
     if (IsVideoPath(out.picture)) {
         cv::Size size;
@@ -294,13 +318,13 @@ int RunTrack(const Args& args) {
         }
         if (size.area() <= 0 ||
             !out.video.open(out.picture, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'),
-                            fps ? *fps : FramesPerSecond(source, parsed.Get("video")), size)) {
+                            fps ? *fps : FramesPerSecond(source, input), size)) {
             return Fail(kUsage, "cannot write video '" + out.picture + "'");
         }
     }
     TouchTracker tracker(model, options);
     try {
-        return Loop(source, live, fps ? *fps : FramesPerSecond(source, parsed.Get("video")), tracker, out);
+        return Loop(source, live, fps ? *fps : FramesPerSecond(source, input), tracker, out);
     } catch (const cv::Exception& e) {
         return Fail(kUsage, std::string("the frames could not be processed: ") + e.what());
     }

@@ -2,8 +2,12 @@
 
 #include <netdb.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #include <lo/lo.h>
 
@@ -28,6 +32,10 @@ bool SplitTarget(const std::string& target, std::string& host, std::string& port
     return number > 0 && number < 65536;
 }
 
+// TUIO session ids are 32-bit: a contact id beyond them wraps around,
+// which no receiver can tell from a new session.
+int SessionId(long long id) { return static_cast<int>(static_cast<std::uint32_t>(id) & 0x7fffffffu); }
+
 }  // namespace
 
 std::unique_ptr<TuioSender> TuioSender::Open(const std::string& target, cv::Size display, std::string& error) {
@@ -36,9 +44,10 @@ std::unique_ptr<TuioSender> TuioSender::Open(const std::string& target, cv::Size
         error = "--tuio needs HOST:PORT (a port from 1 to 65535), not '" + target + "'";
         return nullptr;
     }
-    // liblo resolves the host only when it first sends: resolve it now so
-    // that a wrong name is an error before the camera starts.
+    // Resolved now, so that a wrong name is an error before the camera
+    // starts; the first address a socket can be made for is the one used.
     addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_DGRAM;
     addrinfo* found = nullptr;
     const int resolved = getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
@@ -46,23 +55,28 @@ std::unique_ptr<TuioSender> TuioSender::Open(const std::string& target, cv::Size
         error = "--tuio: cannot resolve '" + host + "': " + gai_strerror(resolved);
         return nullptr;
     }
+    int fd = -1;
+    std::vector<unsigned char> address;
+    for (const addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
+        fd = socket(a->ai_family, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd >= 0) {
+            const auto* bytes = reinterpret_cast<const unsigned char*>(a->ai_addr);
+            address.assign(bytes, bytes + a->ai_addrlen);
+        }
+    }
+    const int lastError = errno;
     freeaddrinfo(found);
-    lo_address address = lo_address_new(host.c_str(), port.c_str());
-    if (address == nullptr) {
-        error = "--tuio: cannot send to '" + target + "'";
+    if (fd < 0) {
+        error = "--tuio: cannot make a socket for '" + target + "': " + std::strerror(lastError);
         return nullptr;
     }
-    return std::unique_ptr<TuioSender>(new TuioSender(address, display));
+    return std::unique_ptr<TuioSender>(new TuioSender(fd, std::move(address), display));
 }
 
-TuioSender::TuioSender(void* address, cv::Size display) : address_(address), display_(display) {}
+TuioSender::TuioSender(int socket, std::vector<unsigned char> address, cv::Size display)
+    : socket_(socket), address_(std::move(address)), display_(display) {}
 
-TuioSender::~TuioSender() { lo_address_free(static_cast<lo_address>(address_)); }
-
-std::string TuioSender::error() const {
-    const char* text = lo_address_errstr(static_cast<lo_address>(address_));
-    return text != nullptr ? text : "unknown error";
-}
+TuioSender::~TuioSender() { close(socket_); }
 
 bool TuioSender::Send(const std::vector<Contact>& contacts, double seconds) {
     const double width = display_.width > 0 ? display_.width : 1.0;
@@ -78,13 +92,13 @@ bool TuioSender::Send(const std::vector<Contact>& contacts, double seconds) {
 
     lo_message alive = lo_message_new();
     lo_message_add_string(alive, "alive");
-    std::map<int, Motion> now;
+    std::map<long long, Motion> now;
     std::vector<lo_message> sets;
     for (const Contact& c : contacts) {
         if (c.state == ContactState::Up || !std::isfinite(c.display.x) || !std::isfinite(c.display.y)) {
             continue;  // lifted, or where the calibration gives no display position
         }
-        lo_message_add_int32(alive, c.id);
+        lo_message_add_int32(alive, SessionId(c.id));
         Motion m;
         m.x = c.display.x / width;
         m.y = c.display.y / height;
@@ -100,7 +114,7 @@ bool TuioSender::Send(const std::vector<Contact>& contacts, double seconds) {
         now[c.id] = m;
         lo_message set = lo_message_new();
         lo_message_add_string(set, "set");
-        lo_message_add_int32(set, c.id);
+        lo_message_add_int32(set, SessionId(c.id));
         lo_message_add_float(set, static_cast<float>(m.x));
         lo_message_add_float(set, static_cast<float>(m.y));
         lo_message_add_float(set, static_cast<float>(m.vx));
@@ -117,10 +131,21 @@ bool TuioSender::Send(const std::vector<Contact>& contacts, double seconds) {
     lo_message_add_int32(fseq, ++fseq_);
     lo_bundle_add_message(bundle, "/tuio/2Dcur", fseq);
 
-    const int sent = lo_send_bundle(static_cast<lo_address>(address_), bundle);
+    bool sent = false;
+    std::size_t size = lo_bundle_length(bundle);
+    packet_.resize(size);
+    if (size > 0 && lo_bundle_serialise(bundle, packet_.data(), &size) != nullptr) {
+        const ssize_t n = sendto(socket_, packet_.data(), size, MSG_NOSIGNAL,
+                                 reinterpret_cast<const sockaddr*>(address_.data()),
+                                 static_cast<socklen_t>(address_.size()));
+        sent = n == static_cast<ssize_t>(size);
+        error_ = sent ? std::string() : n < 0 ? std::strerror(errno) : "the bundle was cut short";
+    } else {
+        error_ = "the bundle could not be encoded";
+    }
     lo_bundle_free_recursive(bundle);
     motion_ = std::move(now);
-    return sent >= 0;
+    return sent;
 }
 
 }  // namespace quarvel::cli

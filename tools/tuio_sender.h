@@ -17,10 +17,14 @@ namespace quarvel::cli {
 // Y m" per contact, then "fseq" rising by one each frame. x and y are the
 // display position over the display's width and height; X and Y their
 // speeds in those units per second; m the change of that speed per second.
+// liblo builds the bundles; they leave through a socket of our own, which
+// reaches IPv6 hosts as well as IPv4 ones (Debian's liblo speaks IPv4
+// only) and never blocks: a receiver that is gone loses bundles, tracking
+// goes on.
 class TuioSender {
 public:
-    // An error message, or nullptr with `sender` ready. `target` is
-    // "HOST:PORT".
+    // The sender, or null with `error` set. `target` is "HOST:PORT", the
+    // host a name, an IPv4 address or a bracketed IPv6 one ("[::1]:3333").
     static std::unique_ptr<TuioSender> Open(const std::string& target, cv::Size display, std::string& error);
     ~TuioSender();
     TuioSender(const TuioSender&) = delete;
@@ -29,7 +33,7 @@ public:
     // The frame's contacts, taken at `seconds`. False when the bundle could
     // not be sent (the reason in error()).
     bool Send(const std::vector<Contact>& contacts, double seconds);
-    std::string error() const;
+    const std::string& error() const noexcept { return error_; }
 
 private:
     struct Motion {
@@ -37,12 +41,15 @@ private:
         double vx = 0, vy = 0;  // per second
         double seconds = 0;
     };
-    TuioSender(void* address, cv::Size display);
+    TuioSender(int socket, std::vector<unsigned char> address, cv::Size display);
 
-    void* address_;  // lo_address
+    int socket_;
+    std::vector<unsigned char> address_;  // the receiver's sockaddr
     cv::Size display_;
     int fseq_ = 0;
-    std::map<int, Motion> motion_;  // by session id
+    std::map<long long, Motion> motion_;  // by session id
+    std::string error_;
+    std::vector<unsigned char> packet_;
 };
 
 }  // namespace quarvel::cli

@@ -71,6 +71,13 @@ using SetupReport = Geometry;
 
 struct LoadReport {
     bool loaded = false;  // the file was read (ReadIniParam returned true)
+    // The load gives a calibration points can be corrected with: the file
+    // holds the image size (positive) and the calibration has no flaw
+    // Diagnose finds (a focal value too short for the image, w not
+    // positive over it, a folded picture). A file of garbage loads (loaded
+    // is true, as ReadIniParam's result) but is not ok.
+    bool ok = false;
+    std::string reason;  // why not ok, in one sentence; empty when ok
     std::string path;
     Encoding encoding = Encoding::Gbk;
     std::vector<EntryReport> entries;  // 21 entries when loaded

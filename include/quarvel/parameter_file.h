@@ -27,6 +27,10 @@ namespace quarvel {
 
 struct ParameterFile {
     bool read = false;         // false: no readable file (params is then `base` unchanged)
+    // The values give a usable calibration (see LoadReport::ok), set up
+    // for the display the file records, else the assumed one.
+    bool ok = false;
+    std::string reason;        // why not ok: the file cannot be read, holds no calibration, ...
     CalibrationParams params;  // the values the file holds, over `base`
     LoadReport report;         // what was found (no display or set-up: nothing was set up)
 };
@@ -38,7 +42,8 @@ struct ParameterFile {
 // it (the first: 0), as a load always has. The display size recorded in the
 // [quarvel] section goes to displayWidth and displayHeight. Exactly 21
 // reads in the documented order. Not read (`read` false): a path that is
-// not a readable regular file of at most 1 MiB. Never throws.
+// not a readable regular file of at most 1 MiB. `ok` and `reason` (also in
+// `report`) say whether the values give a usable calibration. Never throws.
 QUARVEL_EXPORT ParameterFile ReadParameterFile(const std::string& path,
                                                const CalibrationParams& base = CalibrationParams());
 

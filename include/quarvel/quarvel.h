@@ -53,10 +53,14 @@ public:
     // entries (there is no file) but says the display and the set-up.
     void LoadParams(const quarvel::CalibrationParams& params);
 
-    // The loaded calibration as a value: the parameters, the display size
-    // the last set-up fitted to and the geometry the record holds. It
-    // corrects exactly as this instance does, and stays valid (and safe to
-    // share between threads) whatever happens to the instance afterwards.
+    // The loaded calibration as a value: the parameters, the display and
+    // the geometry the record holds. It corrects exactly as this instance
+    // does, and stays valid (and safe to share between threads) whatever
+    // happens to the instance afterwards. Its display is the one the last
+    // set-up fitted to; where the set-up fitted nothing (no barrel), the
+    // size SetDisplaySize fixed, else the one the file records, else the
+    // platform's, asked now: so that touches and outlines are scaled to the
+    // display the points are corrected for.
     quarvel::Model GetModel() const;
 
     // Fixes the display size every later set-up of this instance fits the
@@ -67,8 +71,9 @@ public:
 
     // What the last ReadIniParam found: the encoding, each of the 21 entries
     // (value, missing with near misses, not a number with its text), names
-    // the file holds that are none of them, and the display size the set-up
-    // used with its source. Before any load, `loaded` is false and the rest
+    // the file holds that are none of them, the display size the set-up
+    // used with its source, and whether the loaded calibration is usable
+    // (`ok`, else `reason`). Before any load, `loaded` is false and the rest
     // empty.
     quarvel::LoadReport GetLoadReport() const;
 
@@ -193,6 +198,9 @@ private:
     // derived; `display`, when given, receives the display it fitted to
     // (width 0 when it fitted nothing).
     quarvel::Geometry RunBarrelSetUp(quarvel::DisplayInfo* display = nullptr) noexcept;
+    // The loaded calibration with the display the last set-up recorded
+    // (possibly none): what correcting and painting need, asking nothing.
+    quarvel::Model LoadedModel() const;
 
     std::shared_ptr<const quarvel::detail::CTabrel> reader;
     int imageWidth = 0;

@@ -75,6 +75,9 @@ quarvel::Geometry Quarvel::RunBarrelSetUp(quarvel::DisplayInfo* used) noexcept {
     if (state) {
         if (!size.empty()) {
             state->setUpDisplay = size;
+        } else if (g.outcome == quarvel::Geometry::Outcome::Uncorrected) {
+            // Nothing was fitted: the display is the host's, if it named one.
+            state->setUpDisplay = state->hostDisplay;
         }
         state->previews->Clear();  // the preview of the earlier calibration is dropped
     }
@@ -121,7 +124,7 @@ bool Quarvel::InvertPoints(cv::InputArray display, cv::OutputArray camera) const
     return quarvel::detail::InvertArray(quarvel::detail::ChainOf(focalZ, StoredGeometry(), keyStoneMat), display, camera);
 }
 
-quarvel::Model Quarvel::GetModel() const {
+quarvel::Model Quarvel::LoadedModel() const {
     quarvel::Geometry g = StoredGeometry();
     if (state && state->loadReport) {
         const quarvel::Geometry& set = state->loadReport->setup;
@@ -129,4 +132,18 @@ quarvel::Model Quarvel::GetModel() const {
         g.cornerFactor = set.cornerFactor;
     }
     return quarvel::Model(StoredParams(), state ? state->setUpDisplay : cv::Size(), g);
+}
+
+quarvel::Model Quarvel::GetModel() const {
+    const quarvel::Model loaded = LoadedModel();
+    if (!loaded.display().empty()) {
+        return loaded;
+    }
+    const quarvel::CalibrationParams& p = loaded.params();
+    cv::Size display(p.displayWidth, p.displayHeight);
+    if (display.width <= 0 || display.height <= 0) {
+        const quarvel::DisplayInfo asked = DisplayForSetUp();
+        display = cv::Size(asked.width, asked.height);
+    }
+    return quarvel::Model(p, display, loaded.geometry());
 }

@@ -5,6 +5,7 @@
 #include <quarvel/quarvel.h>
 
 #include "facade/facade_state.h"
+#include "params/usability.h"
 #include "platform/tabrel.h"
 
 void Quarvel::SetDisplaySize(int width, int height) {
@@ -21,7 +22,15 @@ void Quarvel::SetDisplaySize(int width, int height) {
 
 quarvel::LoadReport Quarvel::GetLoadReport() const {
     try {
-        return state && state->loadReport ? *state->loadReport : quarvel::LoadReport{};
+        if (!state || !state->loadReport) {
+            return quarvel::LoadReport{};
+        }
+        quarvel::LoadReport report = *state->loadReport;
+        if (report.loaded) {
+            // Judged when asked, so that a load costs no walk over the image.
+            quarvel::detail::JudgeLoad(report, LoadedModel());
+        }
+        return report;
     } catch (...) {
         return quarvel::LoadReport{};
     }

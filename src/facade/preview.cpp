@@ -12,11 +12,11 @@ void Quarvel::TestBarrelCorrect(const IplImage* source) {
 }
 
 cv::Mat Quarvel::RenderBarrel(const cv::Mat& source) const {
-    return quarvel::detail::RenderForward(GetModel(), state ? state->previews.get() : nullptr, source);
+    return quarvel::detail::RenderForward(LoadedModel(), state ? state->previews.get() : nullptr, source);
 }
 
 cv::Mat Quarvel::RenderBarrelFilled(const cv::Mat& source) const {
-    return quarvel::detail::RenderFilled(GetModel(), state ? state->previews.get() : nullptr, source);
+    return quarvel::detail::RenderFilled(LoadedModel(), state ? state->previews.get() : nullptr, source);
 }
 
 void Quarvel::TestBarrelCorrect(const cv::Mat& source) {

@@ -16,6 +16,7 @@ std::shared_ptr<const quarvel::LoadReport> FailedLoad(const char* path) noexcept
     try {
         auto report = std::make_shared<quarvel::LoadReport>();
         report->path = path != nullptr ? path : "";
+        report->reason = "the file cannot be read (not a readable regular file of at most 1 MiB)";
         return report;
     } catch (...) {
         return nullptr;

@@ -6,6 +6,7 @@
 
 #include "params/load_report_builder.h"
 #include "params/param_table.h"
+#include "params/usability.h"
 
 namespace quarvel::detail {
 
@@ -54,16 +55,21 @@ ParameterFile ReadParameterFile(const std::string& path, const CalibrationParams
         const std::unique_ptr<detail::CTabrel> reader = detail::CTabrel::Open(path.c_str());
         file.report.path = path;
         if (!reader) {
+            file.reason = "the file cannot be read (not a readable regular file of at most 1 MiB)";
+            file.report.reason = file.reason;
             return file;
         }
         detail::ReadParameters(*reader, file.params);
         file.report = detail::BuildLoadReport(*reader, path);
+        detail::JudgeLoad(file.report, Model(file.params));
         file.read = true;
+        file.ok = file.report.ok;
+        file.reason = file.report.reason;
     } catch (...) {
         // Only memory can run out here: nothing was read.
-        file.read = false;
+        file = ParameterFile{};
         file.params = base;
-        file.report = LoadReport{};
+        file.reason = "out of memory while reading the file";
     }
     return file;
 }

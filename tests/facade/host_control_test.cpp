@@ -61,4 +61,33 @@ TEST(HostDisplay, ALoadThatFitsNothingAsksNoDisplay) {
     EXPECT_EQ(q.GetLoadReport().display.source, quarvel::DisplaySource::Fallback);
 }
 
+// A model always says which display its points are on, barrel or not:
+// the fitted one, else the host's, else the one the file records, else
+// the platform's.
+TEST(HostDisplay, TheModelNamesTheDisplayEvenWhereTheSetUpFitsNothing) {
+    quarvel::CalibrationParams flat = quarvel::test::ParamsOf(640, 480, 0.0f);
+    Quarvel q;
+    q.LoadParams(flat);
+    EXPECT_EQ(q.GetModel().display(), cv::Size(1680, 1050));  // the platform's (the tests' fallback)
+    q.SetDisplaySize(1280, 720);
+    q.LoadParams(flat);
+    EXPECT_EQ(q.GetModel().display(), cv::Size(1280, 720));
+    // A later load with a barrel fits to the host's size; one without keeps
+    // naming the host's, not an earlier load's.
+    q.LoadParams(quarvel::test::ParamsOf(640, 480, 900.0f));
+    q.SetDisplaySize(1024, 768);
+    q.LoadParams(flat);
+    EXPECT_EQ(q.GetModel().display(), cv::Size(1024, 768));
+
+    TempDir dir;
+    std::vector<quarvel::test::IniLine> lines =
+        CalibrationLines(640, 480, 0.0f, {"1", "0", "0", "0", "1", "0", "0", "0", "1"});
+    lines.push_back({"quarvel", "calibrated display", "1920x1080"});
+    Quarvel recorded;
+    ASSERT_TRUE(recorded.ReadIniParam(dir.Write("flat.ini", ToGbk(IniText(lines)))));
+    EXPECT_EQ(recorded.GetModel().display(), cv::Size(1920, 1080));
+    // Correcting is the same whatever display is named.
+    EXPECT_EQ(recorded.GetModel().CorrectPoint(cv::Point(100, 50)), recorded.CorrectPoint(cv::Point(100, 50)));
+}
+
 }  // namespace

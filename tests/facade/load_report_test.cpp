@@ -2,6 +2,9 @@
 // UTF-16.
 #include <gtest/gtest.h>
 
+#include <quarvel/parameter_file.h>
+#include <quarvel/quarvel.h>
+
 #include "support/fixtures.h"
 
 namespace {
@@ -141,6 +144,48 @@ TEST_F(LoadReportTest, AFailedLoadSaysSo) {
     EXPECT_FALSE(r.loaded);
     EXPECT_EQ(r.path, "/nonexistent/p.ini");
     EXPECT_TRUE(r.entries.empty());
+}
+
+// Whether a load gives a calibration points can be corrected with: the
+// report of the instance and of ReadParameterFile agree, and say why not.
+TEST_F(LoadReportTest, SaysWhetherTheLoadGivesAUsableCalibration) {
+    const std::vector<std::string> identity = {"1", "0", "0", "0", "1", "0", "0", "0", "1"};
+    std::vector<quarvel::test::IniLine> noSize = CalibrationLines(640, 480, 900.0f, identity);
+    noSize.erase(noSize.begin(), noSize.begin() + 2);
+    std::vector<quarvel::test::IniLine> flatW = CalibrationLines(640, 480, 0.0f, identity);
+    flatW.back().value = "0";  // a22: w is 0 at the origin
+    const struct {
+        const char* name;
+        std::string bytes;
+        bool ok;
+        const char* reason;
+    } cases[] = {
+        {"good", ToGbk(IniText(CalibrationLines(640, 480, 900.0f, identity))), true, ""},
+        {"no barrel", ToGbk(IniText(CalibrationLines(640, 480, 0.0f, identity))), true, ""},
+        {"empty", "", false, "holds none of the 21 parameter entries"},
+        {"garbage", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), false, "holds none of the 21"},
+        {"no image size", ToGbk(IniText(noSize)), false, "has no image size"},
+        {"zero size", ToGbk(IniText(CalibrationLines(0, 480, 0.0f, identity))), false, "image size 0 x 480 is not positive"},
+        {"focal too short", ToGbk(IniText(CalibrationLines(640, 480, 100.0f, identity))), false, "is too short"},
+        {"w zero", ToGbk(IniText(flatW)), false, "points there are lost"},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir.Write(std::string(c.name) + ".ini", c.bytes);
+        Quarvel q;
+        ASSERT_TRUE(q.ReadIniParam(path)) << c.name;  // the spec's load reads any readable file
+        const quarvel::LoadReport r = q.GetLoadReport();
+        EXPECT_EQ(r.ok, c.ok) << c.name << ": " << r.reason;
+        EXPECT_NE(r.reason.find(c.reason), std::string::npos) << c.name << ": " << r.reason;
+        EXPECT_EQ(r.ok, r.reason.empty()) << c.name;
+        const quarvel::ParameterFile file = quarvel::ReadParameterFile(path);
+        EXPECT_TRUE(file.read);
+        EXPECT_EQ(file.ok, c.ok) << c.name << ": " << file.reason;
+        EXPECT_EQ(file.reason, file.report.reason);
+        EXPECT_NE(file.reason.find(c.reason), std::string::npos) << c.name << ": " << file.reason;
+    }
+    const quarvel::ParameterFile missing = quarvel::ReadParameterFile((dir.path() / "none.ini").string());
+    EXPECT_FALSE(missing.ok);
+    EXPECT_NE(missing.reason.find("cannot be read"), std::string::npos) << missing.reason;
 }
 
 TEST(ReportNames, EveryEncodingHasItsText) {

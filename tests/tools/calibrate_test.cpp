@@ -102,7 +102,7 @@ TEST_F(ToolCalibrate, CalibrateRefusesWhatItCannotTrust) {
     EXPECT_NE(access(out.c_str(), F_OK), 0) << "a file was written";
 
     const std::string bad = dir.Write("bad.txt", "1 2 3 4\n5 6 seven 8\n");
-    const Result malformed = Run({"calibrate", bad, "--image", "1280x720", "-o", out});
+    const Result malformed = Run({"calibrate", bad, "--image", "1280x720", "--display", "1920x1080", "-o", out});
     EXPECT_EQ(malformed.status, 2);
     EXPECT_NE(malformed.err.find("line 2"), std::string::npos) << malformed.err;
     EXPECT_EQ(Run({"calibrate", bad, "-o", out}).status, 2);  // no --image

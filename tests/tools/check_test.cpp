@@ -16,6 +16,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 #include <quarvel/calibration.h>
+#include <quarvel/parameter_file.h>
 #include <quarvel/quarvel.h>
 
 #include "support/fixtures.h"
@@ -102,6 +103,34 @@ TEST_F(ToolCheck, CheckNamesNearMissesAndExplainsValues) {
     EXPECT_NE(r.out.find("unknown keys:\n  [其他] 颜色\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("display: not needed"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("notes:\n  not in the file, and not used by the correction: 映射顶点"), std::string::npos) << r.out;
+}
+
+}  // namespace
+
+namespace {
+
+// A file fitted for one display and loaded on another is flagged, with or
+// without a barrel (without one the load asks no display; check still
+// compares with the one named).
+TEST_F(ToolCheck, CheckWarnsOfAnotherDisplayWithOrWithoutBarrel) {
+    for (const float focal : {1800.0f, 0.0f}) {
+        quarvel::CalibrationParams p;
+        p.imageWidth = 1280;
+        p.imageHeight = 720;
+        p.focalZ = focal;
+        p.matrix = cv::Matx33f(1.4f, 0, 20, 0, 1.4f, 10, 0, 0, 1);
+        p.displayWidth = 1920;
+        p.displayHeight = 1080;
+        const std::string file = (dir.path() / "fitted.ini").string();
+        ASSERT_TRUE(quarvel::WriteParameterFile(file, p));
+        const Result other = Run({"check", "--display", "1280x1024", file});
+        EXPECT_EQ(other.status, 1) << "focal " << focal << "\n" << other.out;
+        EXPECT_NE(other.out.find("calibrated for a 1920 x 1080 display but is loaded on 1280 x 1024"),
+                  std::string::npos)
+            << "focal " << focal << "\n" << other.out;
+        const Result same = Run({"check", "--display", "1920x1080", file});
+        EXPECT_EQ(same.status, 0) << "focal " << focal << "\n" << same.out;
+    }
 }
 
 }  // namespace

@@ -113,3 +113,45 @@ TEST_F(Tool, UsageErrorsAreOneLineAndWritesAreChecked) {
 }
 
 }  // namespace
+
+// Where an answer would be wrong, the tool stops and says why instead: a
+// parameter file without a calibration, a display nobody named and none
+// answered, a size that is not one.
+TEST_F(Tool, RefusesWhatWouldGiveAWrongResult) {
+    const std::string garbage = dir.Write("garbage.ini", std::string("\x7f" "ELF\x01\x02 not an ini \xff\xfe"));
+    const std::string empty = dir.Write("empty.ini", "");
+    const std::string noSize = dir.Write("nosize.ini", "[桶形校正参数]\n焦点Z值=1800\n");
+    const std::string frame = Example("camera-frame.png");
+    const std::string out = (dir.path() / "out.ini").string();
+    const std::string sequence = (dir.path() / "%04d.png").string();
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string says;
+    } cases[] = {
+        {{"track", garbage, "--video", sequence, "--display", "1920x1080", "--json"}, 2,
+         "holds no usable calibration: it holds none of the 21 parameter entries"},
+        {{"track", empty, "--video", sequence, "--display", "1920x1080", "--json"}, 2,
+         "holds no usable calibration: it holds none of the 21"},
+        {{"track", noSize, "--video", sequence, "--display", "1920x1080"}, 2,
+         "holds no usable calibration: it has no image size"},
+        {{"calibrate", "--frame", frame, "--display", "1920x1080", "--base", garbage, "-o", out}, 2,
+         "--base '" + garbage + "' holds no usable calibration"},
+        {{"pattern", "-o", (dir.path() / "p.png").string()}, 2, "name it with --display WxH"},
+        {{"calibrate", "--frame", frame, "-o", out}, 2, "name it with --display WxH"},
+        {{"track", Example("calibration.ini"), "--video", sequence}, 2, "name it with --display WxH"},
+        {{"pattern", "--display", "0x720", "-o", (dir.path() / "p.png").string()}, 2,
+         "--display 0x720: the width and height must be positive"},
+        {{"check", "--display", "1920x-5", Example("calibration.ini")}, 2, "must be positive"},
+    };
+    for (const auto& c : cases) {
+        const Result r = Run(c.args);
+        std::string command;
+        for (const std::string& a : c.args) {
+            command += " " + a;
+        }
+        EXPECT_EQ(r.status, c.status) << command << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << command << "\n" << r.err;
+    }
+    EXPECT_NE(access(out.c_str(), F_OK), 0) << "a file was written";
+}

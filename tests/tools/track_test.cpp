@@ -2,6 +2,10 @@
 // simulated infrared camera.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -15,6 +19,7 @@
 
 #include <lo/lo.h>
 
+#include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
 #include <quarvel/parameter_file.h>
@@ -143,45 +148,57 @@ TEST_F(ToolTrack, JsonLinesFollowEachFingerOnTheDisplay) {
     EXPECT_EQ(history[2].back(), std::make_pair(51L, std::string("up")));
 }
 
-TEST_F(ToolTrack, TuioBundlesCarryTheJsonPositions) {
-    lo_server server = lo_server_new_with_proto(nullptr, LO_UDP, nullptr);
-    ASSERT_NE(server, nullptr);
-    struct Message {
-        std::string command;
-        std::vector<double> values;
-    };
-    std::vector<Message> received;
-    lo_server_add_method(
-        server, "/tuio/2Dcur", nullptr,
-        [](const char*, const char* types, lo_arg** argv, int argc, lo_message, void* data) -> int {
-            // liblo's arguments sit at 4-byte offsets in the message: read
-            // them as bytes, not through the 8-byte-aligned lo_arg.
-            Message m;
-            m.command = types[0] == 's' ? reinterpret_cast<const char*>(argv[0]) : "";
-            for (int i = 1; i < argc; ++i) {
-                std::int32_t integer = 0;
-                float real = 0;
-                std::memcpy(&integer, argv[i], sizeof integer);
-                std::memcpy(&real, argv[i], sizeof real);
-                m.values.push_back(types[i] == 'i' ? integer : types[i] == 'f' ? real : 0.0);
-            }
-            static_cast<std::vector<Message>*>(data)->push_back(m);
-            return 0;
-        },
-        &received);
-    const std::string port = std::to_string(lo_server_get_port(server));
+// What a TUIO receiver gets: the bundles liblo's server reads, each
+// message's command and numbers.
+struct TuioMessage {
+    std::string command;
+    std::vector<double> values;
+};
 
-    const std::string frames = Record(TwoFingers(), 60);
-    const auto r = Run({"track", params_, "--video", frames, "--display", "1920x1080", "--json", "--tuio",
-                        "127.0.0.1:" + port});
-    ASSERT_EQ(r.status, 0) << r.err;
-    while (lo_server_recv_noblock(server, 200) > 0) {
+class TuioReceiver {
+public:
+    TuioReceiver() : server_(lo_server_new_with_proto(nullptr, LO_UDP, nullptr)) {
+        if (server_ != nullptr) {
+            lo_server_add_method(server_, "/tuio/2Dcur", nullptr, &TuioReceiver::Take, &received_);
+        }
     }
-    lo_server_free(server);
+    ~TuioReceiver() {
+        if (server_ != nullptr) {
+            lo_server_free(server_);
+        }
+    }
+    bool ready() const { return server_ != nullptr; }
+    std::string port() const { return std::to_string(lo_server_get_port(server_)); }
+    const std::vector<TuioMessage>& Drain() {
+        while (lo_server_recv_noblock(server_, 200) > 0) {
+        }
+        return received_;
+    }
 
-    // Per frame: source, alive, one set per contact down, fseq.
-    const std::vector<std::string> lines = Lines(r.out);
-    ASSERT_EQ(lines.size(), 60u);
+private:
+    static int Take(const char*, const char* types, lo_arg** argv, int argc, lo_message, void* data) {
+        // liblo's arguments sit at 4-byte offsets in the message: read
+        // them as bytes, not through the 8-byte-aligned lo_arg.
+        TuioMessage m;
+        m.command = types[0] == 's' ? reinterpret_cast<const char*>(argv[0]) : "";
+        for (int i = 1; i < argc; ++i) {
+            std::int32_t integer = 0;
+            float real = 0;
+            std::memcpy(&integer, argv[i], sizeof integer);
+            std::memcpy(&real, argv[i], sizeof real);
+            m.values.push_back(types[i] == 'i' ? integer : types[i] == 'f' ? real : 0.0);
+        }
+        static_cast<std::vector<TuioMessage>*>(data)->push_back(m);
+        return 0;
+    }
+    lo_server server_;
+    std::vector<TuioMessage> received_;
+};
+
+// Per frame: source, alive, one set per contact down, fseq; positions are
+// the JSON's over the display's size.
+void ExpectBundlesMatch(const std::vector<TuioMessage>& received, const std::vector<std::string>& lines,
+                        cv::Size display, bool drag) {
     std::size_t next = 0;
     for (std::size_t n = 0; n < lines.size(); ++n) {
         long frame = -1;
@@ -189,7 +206,7 @@ TEST_F(ToolTrack, TuioBundlesCarryTheJsonPositions) {
         ASSERT_TRUE(ParseLine(lines[n], frame, contacts));
         ASSERT_LT(next + 2, received.size()) << "frame " << n;
         EXPECT_EQ(received[next++].command, "source");
-        const Message alive = received[next++];
+        const TuioMessage alive = received[next++];
         ASSERT_EQ(alive.command, "alive");
         std::vector<double> ids;
         for (const JsonContact& c : contacts) {
@@ -198,16 +215,18 @@ TEST_F(ToolTrack, TuioBundlesCarryTheJsonPositions) {
             }
             ids.push_back(c.id);
             ASSERT_LT(next, received.size());
-            const Message& set = received[next++];
+            const TuioMessage& set = received[next++];
             ASSERT_EQ(set.command, "set");
             ASSERT_EQ(set.values.size(), 6u);
             EXPECT_EQ(set.values[0], c.id);
-            EXPECT_NEAR(set.values[1], c.x / 1920.0, 1e-5) << lines[n];
-            EXPECT_NEAR(set.values[2], c.y / 1080.0, 1e-5) << lines[n];
+            EXPECT_NEAR(set.values[1], c.x / display.width, 1e-5) << lines[n];
+            EXPECT_NEAR(set.values[2], c.y / display.height, 1e-5) << lines[n];
+            EXPECT_GE(set.values[1], 0.0);
+            EXPECT_LE(set.values[1], 1.0);
             // Speeds in display widths and heights per second, at the 30
             // frames a second an image sequence is taken to run at: the drag
             // moves 30 x 10 display pixels a frame, the held finger not at all.
-            if (c.id == 1 && c.state == "move" && frame > 20) {
+            if (drag && c.id == 1 && c.state == "move" && frame > 20) {
                 EXPECT_NEAR(set.values[3], 30.0 * 30 / 1920, 0.01) << lines[n];
                 EXPECT_NEAR(set.values[4], 10.0 * 30 / 1080, 0.01) << lines[n];
             }
@@ -221,6 +240,69 @@ TEST_F(ToolTrack, TuioBundlesCarryTheJsonPositions) {
         EXPECT_EQ(received[next++].values, std::vector<double>{static_cast<double>(n + 1)});
     }
     EXPECT_EQ(next, received.size());
+}
+
+// Pixels of the display's outline that --show draws (BGR 80, 200, 80).
+int OutlinePixels(const cv::Mat& picture) {
+    cv::Mat green;
+    cv::inRange(picture, cv::Scalar(60, 180, 60), cv::Scalar(100, 220, 100), green);
+    return cv::countNonZero(green);
+}
+
+TEST_F(ToolTrack, TuioBundlesCarryTheJsonPositions) {
+    const std::string frames = Record(TwoFingers(), 60);
+    // The same calibration, and one without a barrel (the matrix alone, as
+    // calibrate chooses when the lens allows): both record their display,
+    // which tracking takes when none is named.
+    quarvel::CalibrationParams flat = camera_.truth().params();
+    flat.focalZ = 0.0f;
+    const std::string noBarrel = (dir.path() / "flat.ini").string();
+    ASSERT_TRUE(quarvel::WriteParameterFile(noBarrel, flat));
+    for (const std::string& params : {params_, noBarrel}) {
+        TuioReceiver receiver;
+        ASSERT_TRUE(receiver.ready());
+        const std::string picture = (dir.path() / "shown.png").string();
+        const auto r = Run({"track", params, "--video", frames, "--json", "--tuio", "127.0.0.1:" + receiver.port(),
+                            "-o", picture});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.err.find("touches for a 1920 x 1080 display (the one the parameter file was calibrated for)"),
+                  std::string::npos)
+            << r.err;
+        const std::vector<std::string> lines = Lines(r.out);
+        ASSERT_EQ(lines.size(), 60u);
+        ExpectBundlesMatch(receiver.Drain(), lines, cv::Size(1920, 1080), params == params_);
+        EXPECT_GT(OutlinePixels(cv::imread(picture)), 500) << params << ": the display's outline is drawn";
+    }
+}
+
+// A receiver at an IPv6 address gets the same bundles.
+TEST_F(ToolTrack, TuioReachesAnIpv6Receiver) {
+    const int fd = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        GTEST_SKIP() << "no IPv6 loopback here";
+    }
+    socklen_t length = sizeof address;
+    ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string frames = Record(TwoFingers(), 30);
+    const auto r = Run({"track", params_, "--video", frames, "--tuio", "[::1]:" + std::to_string(ntohs(address.sin6_port))});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("not sent"), std::string::npos) << r.err;
+    int bundles = 0;
+    char packet[2048];
+    pollfd waiting{fd, POLLIN, 0};
+    while (poll(&waiting, 1, 200) > 0) {
+        const ssize_t n = recv(fd, packet, sizeof packet, 0);
+        ASSERT_GT(n, 16);
+        EXPECT_EQ(std::string(packet, 8), std::string("#bundle\0", 8));
+        ++bundles;
+    }
+    close(fd);
+    EXPECT_EQ(bundles, 30);
 }
 
 TEST_F(ToolTrack, OutputsThatCannotOpenAreUsageErrors) {
