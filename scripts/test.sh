@@ -14,12 +14,23 @@
 #   bench     builds the benchmarks and runs each once, briefly, with the
 #             ratio report (bench/run.sh measures properly)
 # Usage: scripts/test.sh [stage ...]   (default: all, in that order)
+#
+# A stage that fails is named at once; the stages after it still run. At
+# the end each stage is listed as passed or failed (with the tests that
+# failed), and the exit status is non-zero when any stage failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 stages=("$@")
 [[ ${#stages[@]} -gt 0 ]] || stages=(gcc asan tsan coverage fuzz bench)
-passed=0
+for stage in "${stages[@]}"; do
+  [[ $stage =~ ^(gcc|asan|tsan|coverage|fuzz|bench)$ ]] ||
+    { echo "test.sh: no stage '$stage' (stages: gcc asan tsan coverage fuzz bench)" >&2; exit 2; }
+done
+# What each stage's tests came to, written by run_ctest (stages run in
+# subshells of their own).
+tally=$(mktemp)
+trap 'rm -f "$tally"' EXIT
 
 configure() {  # dir, cmake args...
   local dir=$1
@@ -28,20 +39,18 @@ configure() {  # dir, cmake args...
 }
 
 run_ctest() {  # dir [ctest arguments]
-  local log dir=$1
+  local log dir=$1 total failed status=0
   shift
   log=$(mktemp)
-  if ! ctest --test-dir "$dir" --output-on-failure -j "$jobs" "$@" 2>&1 | tee "$log"; then
-    rm -f "$log"
-    return 1
-  fi
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" "$@" 2>&1 | tee "$log" || status=1
   # ctest's pipeline status is tee's; read ctest's own verdict.
-  if ! grep -q '^100% tests passed' "$log"; then
-    rm -f "$log"
-    return 1
-  fi
-  passed=$((passed + $(grep -o 'out of [0-9]*' "$log" | tail -n 1 | grep -o '[0-9]*')))
+  total=$(grep -o 'tests failed out of [0-9]*' "$log" | tail -n 1 | grep -o '[0-9]*$' || echo 0)
+  failed=$(grep -o '[0-9]* tests failed out of' "$log" | tail -n 1 | grep -o '^[0-9]*' || echo 0)
+  grep -q '^100% tests passed' "$log" || status=1
+  echo "tests $((total - failed)) $failed" >>"$tally"
+  sed -n '/^The following tests FAILED:/,$p' "$log" | grep -E '^[[:space:]]+[0-9]+ - ' >>"$tally.failed" || true
   rm -f "$log"
+  return "$status"
 }
 
 stage_gcc() {
@@ -84,10 +93,37 @@ stage_bench() {
   bash bench/run.sh build/test-bench --benchmark_min_time=0.05
 }
 
+results=()
+failures=0
 for stage in "${stages[@]}"; do
   echo "=== stage: $stage ==="
   start=$SECONDS
-  "stage_$stage"
-  echo "=== stage $stage passed in $((SECONDS - start))s ==="
+  rm -f "$tally.failed"
+  set +e
+  (set -e; "stage_$stage")
+  status=$?
+  set -e
+  if [[ $status -eq 0 ]]; then
+    echo "=== stage $stage passed in $((SECONDS - start))s ==="
+    results+=("passed  $stage ($((SECONDS - start)) s)")
+  else
+    failures=$((failures + 1))
+    echo "=== stage $stage FAILED (exit $status) after $((SECONDS - start))s; going on with the others ==="
+    results+=("FAILED  $stage ($((SECONDS - start)) s)")
+    if [[ -s $tally.failed ]]; then
+      while IFS= read -r line; do results+=("          $line"); done <"$tally.failed"
+    fi
+  fi
 done
-echo "total: $passed passed, 0 failed"
+rm -f "$tally.failed"
+passed=$(awk '$1 == "tests" { p += $2 } END { print p + 0 }' "$tally")
+failed=$(awk '$1 == "tests" { f += $3 } END { print f + 0 }' "$tally")
+echo
+echo "=== summary ==="
+printf '%s\n' "${results[@]}"
+echo "tests: $passed passed, $failed failed"
+if [[ $failures -gt 0 ]]; then
+  echo "$failures of ${#stages[@]} stages failed"
+  exit 1
+fi
+echo "all ${#stages[@]} stages passed"

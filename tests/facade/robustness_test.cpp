@@ -7,7 +7,6 @@
 
 #include <sys/stat.h>
 
-#include <chrono>
 #include <climits>
 #include <cmath>
 #include <limits>
@@ -59,12 +58,12 @@ TEST_F(Robustness, UnreadablePathsAreRefusedAndStateKept) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const std::string over = dir.Write("over.ini", good + std::string(quarvel::detail::CTabrel::kMaxFileSize, '\n'));
     const std::string missing = (dir.path() / "missing.ini").string();
-    const auto start = std::chrono::steady_clock::now();
+    // None of these may block (a FIFO without a writer, endless devices):
+    // a load that did would hang here, and ctest's timeout would end it.
     for (const char* path : {static_cast<const char*>(nullptr), "", missing.c_str(), dir.path().c_str(), fifo.c_str(),
                              "/dev/zero", "/dev/urandom", over.c_str()}) {
         EXPECT_FALSE(q.ReadIniParam(path)) << (path ? path : "(null)");
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));  // nothing blocked
     ExpectGoodValuesKept();
 }
 
