@@ -20,20 +20,44 @@ py::array CalibrationPatternPy(std::pair<int, int> display, bool validation) {
     return FromCanvas(picture);
 }
 
-py::array DetectPatternPy(const py::array& frame, std::pair<int, int> display, bool validation) {
-    const cv::Mat view = FrameView(frame);
-    quarvel::PatternDetection seen;
-    {
-        py::gil_scoped_release unlocked;
-        seen = quarvel::DetectCalibrationPattern(view, display.first, display.second,
-                                                 validation ? quarvel::PatternKind::Validation
-                                                            : quarvel::PatternKind::Calibration);
+// The display a pattern can be laid out on; ValueError otherwise.
+void RequirePatternDisplay(std::pair<int, int> display) {
+    if (display.first <= 0 || display.second <= 0) {
+        throw py::value_error("display must be a positive (W, H)");
     }
-    return PairsArray(seen.pairs);
+    if (quarvel::MakeCalibrationPattern(display.first, display.second).empty()) {
+        throw py::value_error("the display is too small for a pattern");
+    }
+}
+
+quarvel::PatternDetection Detect(const py::array& frame, std::pair<int, int> display, bool validation) {
+    RequirePatternDisplay(display);
+    const cv::Mat view = FrameView(frame);
+    py::gil_scoped_release unlocked;  // the frame and the detection are this call's own
+    return quarvel::DetectCalibrationPattern(view, display.first, display.second,
+                                             validation ? quarvel::PatternKind::Validation
+                                                        : quarvel::PatternKind::Calibration);
+}
+
+py::object DetectionObject(const quarvel::PatternDetection& d) {
+    py::array_t<int> corners(static_cast<py::ssize_t>(d.corners.size()));
+    for (std::size_t i = 0; i < d.corners.size(); ++i) {
+        corners.mutable_at(static_cast<py::ssize_t>(i)) = d.corners[i];
+    }
+    py::object result = py::module_::import("types").attr("SimpleNamespace")();
+    result.attr("ok") = d.ok;
+    result.attr("reason") = d.reason;
+    result.attr("pairs") = PairsArray(d.pairs);
+    result.attr("corners") = corners;
+    result.attr("markers") = d.markers;
+    result.attr("mirrored") = d.mirrored;
+    result.attr("coverage") = d.coverage;
+    return result;
 }
 
 py::object CalibrateWithCameraPy(const py::function& capture, std::pair<int, int> display, bool barrel,
                                  int framesToCombine, int maxFrames) {
+    RequirePatternDisplay(display);
     quarvel::CameraCalibrationOptions options;
     options.displayWidth = display.first;
     options.displayHeight = display.second;
@@ -80,6 +104,7 @@ py::object CalibrateWithCameraPy(const py::function& capture, std::pair<int, int
     result.attr("pairs") = PairsArray(r.detection.pairs);
     result.attr("mirrored") = r.detection.mirrored;
     result.attr("coverage") = r.detection.coverage;
+    result.attr("detection") = DetectionObject(r.detection);
     return result;
 }
 
@@ -89,10 +114,23 @@ void BindCamera(py::module_& m) {
     m.def("calibration_pattern", &CalibrationPatternPy, py::arg("display"), py::arg("validation") = false,
           "The calibration pattern for a display=(W, H): an (H, W) uint8 picture to show full-screen "
           "(validation=True: the validation pattern).");
-    m.def("detect_calibration_pattern", &DetectPatternPy, py::arg("frame"), py::arg("display"),
-          py::arg("validation") = false,
-          "Finds the pattern in a camera frame ((H, W) grey or (H, W, 3) BGR uint8): an (N, 4) float64 array of "
-          "rows x, y (camera) X, Y (display), empty when the pattern is not seen.");
+    m.def(
+        "detect_calibration_pattern",
+        [](const py::array& frame, std::pair<int, int> display, bool validation) {
+            return PairsArray(Detect(frame, display, validation).pairs);
+        },
+        py::arg("frame"), py::arg("display"), py::arg("validation") = false,
+        "Finds the pattern in a camera frame ((H, W) grey, (H, W, 3) BGR or (H, W, 4) BGRA uint8): an (N, 4) "
+        "float64 array of rows x, y (camera) X, Y (display), empty when the pattern is not seen. ValueError for "
+        "a display no pattern fits.");
+    m.def(
+        "detect_pattern",
+        [](const py::array& frame, std::pair<int, int> display, bool validation) {
+            return DetectionObject(Detect(frame, display, validation));
+        },
+        py::arg("frame"), py::arg("display"), py::arg("validation") = false,
+        "The whole detection: ok, reason (why nothing was found), pairs (N, 4), corners (each pair's corner "
+        "number), markers, mirrored, coverage.");
     m.def("calibrate_with_camera", &CalibrateWithCameraPy, py::arg("capture"), py::arg("display"),
           py::arg("barrel") = true, py::arg("frames_to_combine") = 5, py::arg("max_frames") = 150,
           "Calibrates through a camera: capture(shown) shows the (H, W) uint8 picture full-screen and returns the "

@@ -55,13 +55,16 @@ py::object FitObject(const quarvel::FitResult& fit) {
     return result;
 }
 
-// A camera frame: (H, W) or (H, W, 3) uint8 (grey or BGR), rows contiguous.
+// A camera frame: (H, W), (H, W, 3) or (H, W, 4) uint8 (grey, BGR, BGRA), rows contiguous.
 cv::Mat FrameView(const py::array& frame) {
     if (frame.dtype().kind() != 'u' || frame.itemsize() != 1 || (frame.ndim() != 2 && frame.ndim() != 3) ||
         (frame.ndim() == 3 && frame.shape(2) != 3 && frame.shape(2) != 4)) {
-        throw py::type_error("a frame must be an (H, W) grey or (H, W, 3) BGR uint8 array");
+        throw py::type_error("a frame must be an (H, W) grey, (H, W, 3) BGR or (H, W, 4) BGRA uint8 array");
     }
     const py::ssize_t channels = frame.ndim() == 3 ? frame.shape(2) : 1;
+    if (frame.size() == 0) {
+        return cv::Mat();  // an empty frame: the library says what it makes of it
+    }
     if (frame.strides(frame.ndim() - 1) != 1 || (frame.ndim() == 3 && frame.strides(1) != channels) ||
         frame.strides(0) < frame.shape(1) * channels) {
         throw py::value_error("a frame's rows must be contiguous");

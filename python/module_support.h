@@ -33,6 +33,7 @@ py::array PairsArray(const std::vector<PointPair>& pairs);
 // What fit_calibration returns, for a fit.
 py::object FitObject(const FitResult& fit);
 
+void BindModel(py::module_& m);
 void BindCamera(py::module_& m);
 void BindTouch(py::module_& m);
 

@@ -1,6 +1,8 @@
 // The Python module `quarvel`: the Quarvel class with snake-case names, on
-// numpy arrays. Batches run with the GIL released and read their input in
-// place when it already has the dtype and layout the chain takes.
+// numpy arrays. Batches read their input in place when it already has the
+// dtype and layout the chain takes. A Quarvel can be reloaded by another
+// thread at any moment, so its members run under the GIL; a Model never
+// changes, so its batches run with the GIL released.
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -16,6 +18,7 @@
 #include <quarvel/quarvel.h>
 
 #include "module_support.h"
+#include "point_arrays.h"
 
 namespace py = pybind11;
 
@@ -25,109 +28,12 @@ using quarvel::python::FitObject;
 using quarvel::python::FromCanvas;
 using quarvel::python::GreyView;
 
-using IntArray = py::array_t<std::int32_t, py::array::c_style>;
-using DoubleArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
-
-// Points as OpenCV lays them out: (N, 2), or (N, 1, 2) as cv2's functions
-// return them. The result keeps the layout it was given, as
-// cv2.perspectiveTransform does.
-void RequirePairs(const py::array& a, const char* what) {
-    const bool flat = a.ndim() == 2 && a.shape(1) == 2;
-    const bool opencv = a.ndim() == 3 && a.shape(1) == 1 && a.shape(2) == 2;
-    if (!flat && !opencv) {
-        throw py::value_error(std::string(what) + " must be an (N, 2) or (N, 1, 2) array");
-    }
-}
-
-// The layout of `points` for `n` results.
-std::vector<py::ssize_t> ShapeOf(const py::array& points) {
-    std::vector<py::ssize_t> shape(points.shape(), points.shape() + points.ndim());
-    return shape;
-}
-
-// Integer points as C-contiguous int32, converting other integer dtypes
-// only after checking that every value fits.
-IntArray AsInt32Points(const py::array& a) {
-    if (py::isinstance<IntArray>(a) && (a.flags() & py::array::c_style) != 0) {
-        return py::reinterpret_borrow<IntArray>(a);
-    }
-    const auto wide = py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>::ensure(a);
-    if (!wide) {
-        throw py::type_error("points must be an integer or float array");
-    }
-    const std::int64_t* v = wide.data();
-    IntArray out(ShapeOf(a));
-    std::int32_t* o = out.mutable_data();
-    for (py::ssize_t i = 0; i < wide.size(); ++i) {
-        if (v[i] < std::numeric_limits<std::int32_t>::min() || v[i] > std::numeric_limits<std::int32_t>::max()) {
-            throw py::value_error("a coordinate is outside the 32-bit range");
-        }
-        o[i] = static_cast<std::int32_t>(v[i]);
-    }
-    return out;
-}
-
-bool IsIntegerArray(const py::array& a) {
-    const char kind = a.dtype().kind();
-    return kind == 'i' || kind == 'u' || kind == 'b';
-}
-
-bool IsFloatArray(const py::array& a) { return a.dtype().kind() == 'f'; }
-
-// `map` over the rows of an (N, 2) array, in float64, with the GIL released.
-template <typename Map>
-py::array MapRows(const py::array& points, Map map) {
-    const DoubleArray in = DoubleArray::ensure(points);
-    DoubleArray out(ShapeOf(points));
-    const double* src = in.data();
-    double* dst = out.mutable_data();
-    const py::ssize_t n = in.shape(0);
-    {
-        py::gil_scoped_release unlocked;
-        for (py::ssize_t i = 0; i < n; ++i) {
-            const cv::Point2d r = map(cv::Point2d(src[2 * i], src[2 * i + 1]));
-            dst[2 * i] = r.x;
-            dst[2 * i + 1] = r.y;
-        }
-    }
-    return py::array(std::move(out));
-}
-
-py::array CorrectPointsPy(const Quarvel& q, const py::array& points) {
-    RequirePairs(points, "points");
-    if (IsIntegerArray(points)) {
-        const IntArray in = AsInt32Points(points);
-        IntArray out(ShapeOf(points));
-        const auto* src = reinterpret_cast<const CvPoint*>(in.data());
-        auto* dst = reinterpret_cast<CvPoint*>(out.mutable_data());
-        const auto n = static_cast<std::size_t>(in.shape(0));
-        {
-            py::gil_scoped_release unlocked;
-            q.CorrectPoints(src, dst, n);
-        }
-        return py::array(std::move(out));
-    }
-    if (!IsFloatArray(points)) {
-        throw py::type_error("points must be an integer or float array");
-    }
-    return MapRows(points, [&q](const cv::Point2d& p) { return q.CorrectPointSubpixel(p); });
-}
-
-py::array InvertPointsPy(const Quarvel& q, const py::array& points) {
-    RequirePairs(points, "points");
-    if (!IsIntegerArray(points) && !IsFloatArray(points)) {
-        throw py::type_error("points must be an integer or float array");
-    }
-    return MapRows(points, [&q](const cv::Point2d& p) { return q.InvertPoint(p); });
-}
+using quarvel::python::DoubleArray;
 
 py::array RenderBarrelPy(const Quarvel& q, const py::array& image, bool filled) {
     const cv::Mat view = GreyView(image);
-    cv::Mat canvas;
-    {
-        py::gil_scoped_release unlocked;
-        canvas = filled ? q.RenderBarrelFilled(view) : q.RenderBarrel(view);
-    }
+    // Under the GIL: another thread may load this instance meanwhile.
+    const cv::Mat canvas = filled ? q.RenderBarrelFilled(view) : q.RenderBarrel(view);
     if (canvas.empty()) {
         throw std::bad_alloc();
     }
@@ -225,9 +131,13 @@ PYBIND11_MODULE(quarvel, m) {
         .def_readonly("out_width", &quarvel::SetupReport::outWidth)
         .def_readonly("out_height", &quarvel::SetupReport::outHeight)
         .def_readonly("out_center_x", &quarvel::SetupReport::outCenterX)
-        .def_readonly("out_center_y", &quarvel::SetupReport::outCenterY);
+        .def_readonly("out_center_y", &quarvel::SetupReport::outCenterY)
+        .def_readonly("center_x", &quarvel::SetupReport::centerX)
+        .def_readonly("center_y", &quarvel::SetupReport::centerY);
     py::class_<quarvel::LoadReport>(m, "LoadReport", "What the last read_ini_param found.")
         .def_readonly("loaded", &quarvel::LoadReport::loaded)
+        .def_readonly("ok", &quarvel::LoadReport::ok, "the load gives a usable calibration")
+        .def_readonly("reason", &quarvel::LoadReport::reason, "why not ok")
         .def_readonly("path", &quarvel::LoadReport::path)
         .def_readonly("encoding", &quarvel::LoadReport::encoding)
         .def_readonly("entries", &quarvel::LoadReport::entries)
@@ -298,6 +208,7 @@ PYBIND11_MODULE(quarvel, m) {
         },
         py::arg("path"), py::arg("params"), py::arg("utf8") = false,
         "Writes a complete parameter file (GBK, or UTF-8); ValueError when it cannot.");
+    quarvel::python::BindModel(m);
     quarvel::python::BindCamera(m);
     quarvel::python::BindTouch(m);
 
@@ -307,11 +218,17 @@ PYBIND11_MODULE(quarvel, m) {
                  if (path && !q.ReadIniParam(*path)) {
                      throw py::value_error("cannot read parameter file '" + *path + "'");
                  }
+                 if (path) {
+                     const quarvel::LoadReport report = q.GetLoadReport();
+                     if (!report.ok) {
+                         throw py::value_error("'" + *path + "' holds no usable calibration: " + report.reason);
+                     }
+                 }
                  return q;
              }),
              py::arg("path") = py::none(),
              "Quarvel(path=None): an empty calibration, or one loaded from `path` (ValueError when the file "
-             "cannot be read).")
+             "cannot be read or holds no usable calibration; read_ini_param loads any readable file).")
         .def("__copy__", [](const Quarvel& q) { return Quarvel(q); })
         .def("read_ini_param", py::overload_cast<const std::string&>(&Quarvel::ReadIniParam), py::arg("path"),
              "Loads the parameter file; False only when it cannot be read.")
@@ -335,9 +252,19 @@ PYBIND11_MODULE(quarvel, m) {
                 return std::make_pair(r.x, r.y);
             },
             py::arg("point"), "(x, y) real camera position -> the unrounded (X, Y).")
-        .def("correct_points", &CorrectPointsPy, py::arg("points"),
-             "An (N, 2) or (N, 1, 2) array (the layout is kept): integer dtypes give int32 results bit-identical "
-             "to correct_point; float dtypes give float64 sub-pixel results.")
+        .def(
+            "correct_points",
+            [](const Quarvel& q, const py::object& points) {
+                return quarvel::python::CorrectPoints(
+                    points,
+                    [&q](const cv::Point* in, cv::Point* out, std::size_t n) {
+                        q.CorrectPoints(reinterpret_cast<const CvPoint*>(in), reinterpret_cast<CvPoint*>(out), n);
+                    },
+                    [&q](const cv::Point2d& p) { return q.CorrectPointSubpixel(p); }, false);
+            },
+            py::arg("points"),
+             "An (N, 2) or (N, 1, 2) array, or a sequence of (x, y) pairs (the layout is kept): integer dtypes "
+             "give int32 results bit-identical to correct_point; float dtypes give float64 sub-pixel results.")
         .def(
             "invert_point",
             [](const Quarvel& q, std::pair<double, double> p) {
@@ -345,7 +272,13 @@ PYBIND11_MODULE(quarvel, m) {
                 return std::make_pair(r.x, r.y);
             },
             py::arg("point"), "Display position -> the camera position that corrects to it (NaN where none).")
-        .def("invert_points", &InvertPointsPy, py::arg("points"),
+        .def(
+            "invert_points",
+            [](const Quarvel& q, const py::object& points) {
+                return quarvel::python::MapPoints(points, [&q](const cv::Point2d& p) { return q.InvertPoint(p); },
+                                                  false);
+            },
+            py::arg("points"),
              "invert_point over an (N, 2) or (N, 1, 2) array (the layout is kept); float64.")
         .def(
             "render_barrel", [](const Quarvel& q, const py::array& image) { return RenderBarrelPy(q, image, false); },

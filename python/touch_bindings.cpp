@@ -1,7 +1,14 @@
-// The module's touch side: the tracker and calibration by touch.
+// The module's touch side: the tracker and calibration by touch, with
+// their options as in C++.
+//
+// A TouchTracker or TouchCalibration may be shared between Python threads:
+// each object has a lock of its own, taken with the GIL released, so one
+// object's frames are taken one at a time while other objects (another
+// camera's tracker) run in parallel.
 
 #include <cmath>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -26,31 +33,74 @@ const char* PhaseName(TouchCalibrationStatus::Phase phase) {
     return "done";
 }
 
-BlobOptions Blobs(int backgroundFrames, double threshold, double minArea, double maxArea, double adaptation) {
-    BlobOptions b;
-    b.backgroundFrames = backgroundFrames;
-    b.threshold = threshold;
-    b.minArea = minArea;
-    b.maxArea = maxArea;
-    b.adaptation = adaptation;
-    return b;
+// A library object with the lock its Python users share.
+template <typename T>
+struct Shared {
+    template <typename... Args>
+    explicit Shared(Args&&... args) : object(std::forward<Args>(args)...) {}
+    T object;
+    std::mutex busy;
+};
+using SharedTracker = Shared<TouchTracker>;
+
+// `read(object)` under the object's lock, the GIL released meanwhile.
+template <typename T, typename Read>
+auto Locked(Shared<T>& shared, Read read) {
+    py::gil_scoped_release unlocked;
+    const std::lock_guard<std::mutex> lock(shared.busy);
+    return read(shared.object);
+}
+using SharedCalibration = Shared<TouchCalibration>;
+
+// Sets each keyword argument on `options` as the attribute of that name;
+// TypeError for a name it does not have.
+template <typename Options>
+Options WithKeywords(Options options, const py::kwargs& keywords, const char* what) {
+    py::object target = py::cast(options);
+    for (const auto& [name, value] : keywords) {
+        const std::string key = py::str(name);
+        if (!py::hasattr(target, key.c_str())) {
+            throw py::type_error(std::string(what) + " has no option '" + key + "'");
+        }
+        py::setattr(target, key.c_str(), value);
+    }
+    return target.cast<Options>();
 }
 
-std::unique_ptr<TouchTracker> MakeTracker(const Model& model, int backgroundFrames, double threshold, double minArea,
-                                          double maxArea, double adaptation, double maxJump, bool confirmNextFrame) {
-    TrackerOptions o;
-    o.blobs = Blobs(backgroundFrames, threshold, minArea, maxArea, adaptation);
-    o.maxJump = maxJump;
-    o.confirmNextFrame = confirmNextFrame;
-    return std::make_unique<TouchTracker>(model, o);
+// Blob options on a class that holds them as `blobs`, flattened into its
+// own attributes (tracker.threshold is tracker.blobs.threshold).
+template <typename Class, typename Holder>
+void FlattenBlobs(Class& c, BlobOptions Holder::*blobs) {
+    c.def_property(
+         "background_frames", [blobs](const Holder& h) { return (h.*blobs).backgroundFrames; },
+         [blobs](Holder& h, int v) { (h.*blobs).backgroundFrames = v; }, "frames averaged into the background first")
+        .def_property(
+            "threshold", [blobs](const Holder& h) { return (h.*blobs).threshold; },
+            [blobs](Holder& h, double v) { (h.*blobs).threshold = v; }, "grey levels above the background")
+        .def_property(
+            "min_area", [blobs](const Holder& h) { return (h.*blobs).minArea; },
+            [blobs](Holder& h, double v) { (h.*blobs).minArea = v; }, "camera pixels: smaller is noise")
+        .def_property(
+            "max_area", [blobs](const Holder& h) { return (h.*blobs).maxArea; },
+            [blobs](Holder& h, double v) { (h.*blobs).maxArea = v; }, "camera pixels: larger is not a finger")
+        .def_property(
+            "adaptation", [blobs](const Holder& h) { return (h.*blobs).adaptation; },
+            [blobs](Holder& h, double v) { (h.*blobs).adaptation = v; },
+            "share of the background renewed each frame where nothing touches");
 }
 
-py::list Track(TouchTracker& tracker, const py::array& frame) {
+py::list Track(SharedTracker& shared, const py::array& frame) {
     const cv::Mat view = FrameView(frame);
     std::vector<Contact> contacts;
+    FrameStatus status;
     {
         py::gil_scoped_release unlocked;
-        contacts = tracker.Track(view);
+        const std::lock_guard<std::mutex> lock(shared.busy);
+        contacts = shared.object.Track(view);
+        status = shared.object.frameStatus();
+    }
+    if (!status.ok) {
+        throw py::value_error("the frame was refused: " + status.reason);
     }
     py::list out;
     for (const Contact& c : contacts) {
@@ -66,6 +116,26 @@ py::object Status(const TouchCalibrationStatus& s) {
     status.attr("held") = s.held;
     status.attr("camera") = std::make_pair(s.camera.x, s.camera.y);
     return status;
+}
+
+std::unique_ptr<SharedTracker> MakeTracker(const Model& model, const std::optional<TrackerOptions>& options,
+                                           const py::kwargs& keywords) {
+    const TrackerOptions o = WithKeywords(options ? *options : TrackerOptions(), keywords, "TrackerOptions");
+    return std::make_unique<SharedTracker>(model, o);
+}
+
+// The calibration options from the old keyword names (hold, still, fps),
+// which still work but warn.
+void TakeOldNames(py::kwargs& keywords) {
+    const std::pair<const char*, const char*> renamed[] = {
+        {"hold", "hold_seconds"}, {"still", "still_pixels"}, {"fps", "frames_per_second"}};
+    for (const auto& [old, now] : renamed) {
+        if (keywords.contains(old)) {
+            PyErr_WarnEx(PyExc_DeprecationWarning,
+                         (std::string("TouchCalibration(") + old + "=...) is now " + now + "=...").c_str(), 1);
+            keywords[now] = keywords.attr("pop")(old);
+        }
+    }
 }
 
 }  // namespace
@@ -85,58 +155,104 @@ void BindTouch(py::module_& m) {
                    ", y=" + std::to_string(c.display.y) + ", state='" + ContactStateName(c.state) + "')";
         });
 
-    py::class_<TouchTracker>(m, "TouchTracker",
-                             "Fingers in camera frames as contacts on the display, through a calibration.")
-        .def(py::init([](const Quarvel& calibration, int backgroundFrames, double threshold, double minArea,
-                         double maxArea, double adaptation, double maxJump, bool confirmNextFrame) {
-                 return MakeTracker(calibration.GetModel(), backgroundFrames, threshold, minArea, maxArea,
-                                    adaptation, maxJump, confirmNextFrame);
+    py::class_<BlobOptions>(m, "BlobOptions", "How blobs are told from the background.")
+        .def(py::init([](const py::kwargs& keywords) { return WithKeywords(BlobOptions(), keywords, "BlobOptions"); }))
+        .def_readwrite("background_frames", &BlobOptions::backgroundFrames)
+        .def_readwrite("threshold", &BlobOptions::threshold)
+        .def_readwrite("min_area", &BlobOptions::minArea)
+        .def_readwrite("max_area", &BlobOptions::maxArea)
+        .def_readwrite("adaptation", &BlobOptions::adaptation);
+
+    py::class_<TrackerOptions> tracker(m, "TrackerOptions",
+                                       "The tracker's options; blob options are attributes of their own too.");
+    tracker
+        .def(py::init([](const py::kwargs& keywords) {
+            return WithKeywords(TrackerOptions(), keywords, "TrackerOptions");
+        }))
+        .def_readwrite("blobs", &TrackerOptions::blobs)
+        .def_readwrite("max_jump", &TrackerOptions::maxJump,
+                       "camera pixels a contact may land from its prediction; 0: an eighth of the frame")
+        .def_readwrite("confirm_next_frame", &TrackerOptions::confirmNextFrame,
+                       "a new blob becomes a contact in the frame after it appears");
+    FlattenBlobs(tracker, &TrackerOptions::blobs);
+
+    py::class_<TouchCalibrationOptions> calibration(m, "TouchCalibrationOptions",
+                                                    "The touch calibration's options, as in C++.");
+    calibration
+        .def(py::init([](py::kwargs keywords) {
+            TakeOldNames(keywords);
+            return WithKeywords(TouchCalibrationOptions(), keywords, "TouchCalibrationOptions");
+        }))
+        .def_readwrite("columns", &TouchCalibrationOptions::columns)
+        .def_readwrite("rows", &TouchCalibrationOptions::rows)
+        .def_readwrite("display_width", &TouchCalibrationOptions::displayWidth)
+        .def_readwrite("display_height", &TouchCalibrationOptions::displayHeight)
+        .def_readwrite("blobs", &TouchCalibrationOptions::blobs)
+        .def_readwrite("hold_seconds", &TouchCalibrationOptions::holdSeconds,
+                       "a touch counts once it has held still this long")
+        .def_readwrite("still_pixels", &TouchCalibrationOptions::stillPixels,
+                       "camera pixels it may wander from its mean while held")
+        .def_readwrite("frames_per_second", &TouchCalibrationOptions::framesPerSecond,
+                       "the frames' times when feed is given none")
+        .def_readwrite("barrel", &TouchCalibrationOptions::barrel)
+        .def_readwrite("outlier_pixels", &TouchCalibrationOptions::outlierPixels);
+    FlattenBlobs(calibration, &TouchCalibrationOptions::blobs);
+
+    py::class_<SharedTracker>(m, "TouchTracker",
+                              "Fingers in camera frames as contacts on the display, through a calibration. Safe to "
+                              "share between threads (one frame at a time).")
+        .def(py::init([](const Quarvel& calibration, const std::optional<TrackerOptions>& options,
+                         const py::kwargs& keywords) { return MakeTracker(calibration.GetModel(), options, keywords); }),
+             py::arg("calibration"), py::arg("options") = py::none(),
+             "TouchTracker(quarvel, options=None, **option): tracks through a loaded Quarvel's calibration; "
+             "keywords set TrackerOptions attributes (threshold=25, max_area=900, ...).")
+        .def(py::init([](const Model& model, const std::optional<TrackerOptions>& options,
+                         const py::kwargs& keywords) { return MakeTracker(model, options, keywords); }),
+             py::arg("model"), py::arg("options") = py::none(), "Tracks through a Model.")
+        .def(py::init([](const CalibrationParams& params, std::pair<int, int> display,
+                         const std::optional<TrackerOptions>& options, const py::kwargs& keywords) {
+                 return MakeTracker(Model(params, cv::Size(display.first, display.second)), options, keywords);
              }),
-             py::arg("calibration"), py::kw_only(), py::arg("background_frames") = 15, py::arg("threshold") = 20.0,
-             py::arg("min_area") = 6.0, py::arg("max_area") = 2500.0, py::arg("adaptation") = 0.05,
-             py::arg("max_jump") = 0.0, py::arg("confirm_next_frame") = true,
-             "Tracks through a loaded Quarvel's calibration.")
-        .def(py::init([](const CalibrationParams& params, std::pair<int, int> display, int backgroundFrames,
-                         double threshold, double minArea, double maxArea, double adaptation, double maxJump,
-                         bool confirmNextFrame) {
-                 return MakeTracker(Model(params, cv::Size(display.first, display.second)), backgroundFrames,
-                                    threshold, minArea, maxArea, adaptation, maxJump, confirmNextFrame);
-             }),
-             py::arg("params"), py::arg("display"), py::kw_only(), py::arg("background_frames") = 15,
-             py::arg("threshold") = 20.0, py::arg("min_area") = 6.0, py::arg("max_area") = 2500.0,
-             py::arg("adaptation") = 0.05, py::arg("max_jump") = 0.0, py::arg("confirm_next_frame") = true,
+             py::arg("params"), py::arg("display"), py::arg("options") = py::none(),
              "Tracks through calibration parameters set up for display=(W, H).")
         .def("track", &Track, py::arg("frame"),
-             "The contacts of the next camera frame ((H, W) grey or (H, W, 3) BGR uint8): those down or moving, "
-             "then those that lifted. Empty while the background is learned.")
-        .def_property_readonly("learning", &TouchTracker::learning)
-        .def_property_readonly("frames", &TouchTracker::frames);
+             "The contacts of the next camera frame ((H, W) grey, (H, W, 3) BGR or (H, W, 4) BGRA uint8): those "
+             "down or moving, then those that lifted. Empty while the background is learned. ValueError for a "
+             "frame the tracker refuses (TypeError for one that is not uint8).")
+        .def_property_readonly("learning",
+                               [](SharedTracker& t) { return Locked(t, [](const TouchTracker& o) { return o.learning(); }); })
+        .def_property_readonly("frames",
+                               [](SharedTracker& t) { return Locked(t, [](const TouchTracker& o) { return o.frames(); }); })
+        .def_property_readonly("options", [](const SharedTracker& t) { return t.object.options(); })
+        .def_property_readonly("model", [](const SharedTracker& t) { return t.object.calibration(); });
 
-    py::class_<TouchCalibration>(m, "TouchCalibration",
-                                 "Calibration by touch: targets shown one at a time, each touched and held.")
-        .def(py::init([](std::pair<int, int> targets, std::pair<int, int> display, double hold, double still,
-                         double fps, int backgroundFrames, double threshold, double minArea, double maxArea,
-                         bool barrel) {
-                 TouchCalibrationOptions o;
+    py::class_<SharedCalibration>(m, "TouchCalibration",
+                                  "Calibration by touch: targets shown one at a time, each touched and held. Safe to "
+                                  "share between threads (one frame at a time).")
+        .def(py::init([](std::pair<int, int> targets, std::pair<int, int> display,
+                         const std::optional<TouchCalibrationOptions>& options, py::kwargs keywords) {
+                 TakeOldNames(keywords);
+                 TouchCalibrationOptions o =
+                     WithKeywords(options ? *options : TouchCalibrationOptions(), keywords, "TouchCalibrationOptions");
                  o.columns = targets.first;
                  o.rows = targets.second;
                  o.displayWidth = display.first;
                  o.displayHeight = display.second;
-                 o.holdSeconds = hold;
-                 o.stillPixels = still;
-                 o.framesPerSecond = fps;
-                 o.blobs = Blobs(backgroundFrames, threshold, minArea, maxArea, BlobOptions().adaptation);
-                 o.barrel = barrel;
-                 return std::make_unique<TouchCalibration>(o);
+                 return std::make_unique<SharedCalibration>(o);
              }),
-             py::arg("targets"), py::arg("display"), py::kw_only(), py::arg("hold") = 0.4, py::arg("still") = 2.0,
-             py::arg("fps") = 30.0, py::arg("background_frames") = 15, py::arg("threshold") = 20.0,
-             py::arg("min_area") = 6.0, py::arg("max_area") = 2500.0, py::arg("barrel") = true,
-             "targets=(C, R) on a grid inset 1/8 of display=(W, H).")
+             py::arg("targets"), py::arg("display"), py::arg("options") = py::none(),
+             "TouchCalibration(targets=(C, R), display=(W, H), options=None, **option): C x R targets on a grid "
+             "inset 1/8 of the display; keywords set TouchCalibrationOptions attributes (hold_seconds, "
+             "still_pixels, frames_per_second, threshold, ...).")
         .def(
             "current_target",
-            [](const TouchCalibration& t) -> std::optional<std::pair<double, double>> {
-                const auto target = t.CurrentTarget();
+            [](SharedCalibration& t) -> std::optional<std::pair<double, double>> {
+                std::optional<cv::Point2d> target;
+                {
+                    py::gil_scoped_release unlocked;
+                    const std::lock_guard<std::mutex> lock(t.busy);
+                    target = t.object.CurrentTarget();
+                }
                 if (!target) {
                     return std::nullopt;
                 }
@@ -145,31 +261,49 @@ void BindTouch(py::module_& m) {
             "The (X, Y) display position to show now, or None when every target is measured.")
         .def(
             "feed",
-            [](TouchCalibration& t, const py::array& frame, std::optional<double> time) {
+            [](SharedCalibration& t, const py::array& frame, std::optional<double> time) {
                 const cv::Mat view = FrameView(frame);
                 TouchCalibrationStatus status;
                 {
                     py::gil_scoped_release unlocked;
-                    status = t.Feed(view, time ? *time : std::nan(""));
+                    const std::lock_guard<std::mutex> lock(t.busy);
+                    status = t.object.Feed(view, time ? *time : std::nan(""));
                 }
                 return Status(status);
             },
             py::arg("frame"), py::arg("time") = py::none(),
-            "The next camera frame, taken at `time` seconds (default: 30 frames a second). Returns phase "
+            "The next camera frame, taken at `time` seconds (default: frames_per_second). Returns phase "
             "('learning', 'waiting_lift', 'waiting_touch', 'holding', 'measured', 'done'), target, held, camera.")
         .def(
-            "result", [](const TouchCalibration& t) { return FitObject(t.Result()); },
+            "result",
+            [](SharedCalibration& t) {
+                FitResult fit;
+                {
+                    py::gil_scoped_release unlocked;
+                    const std::lock_guard<std::mutex> lock(t.busy);
+                    fit = t.object.Result();
+                }
+                return FitObject(fit);
+            },
             "What fit_calibration returns, for the measurements and the frames' camera size.")
         .def_property_readonly("targets",
-                               [](const TouchCalibration& t) {
+                               [](SharedCalibration& t) {
                                    py::list out;
-                                   for (const cv::Point2d& p : t.targets()) {
+                                   // Laid out once, never changed: no lock needed.
+                                   for (const cv::Point2d& p : t.object.targets()) {
                                        out.append(py::make_tuple(p.x, p.y));
                                    }
                                    return out;
                                })
-        .def_property_readonly("measurements",
-                               [](const TouchCalibration& t) { return PairsArray(t.measurements()); });
+        .def_property_readonly("measurements", [](SharedCalibration& t) {
+            std::vector<PointPair> pairs;
+            {
+                py::gil_scoped_release unlocked;
+                const std::lock_guard<std::mutex> lock(t.busy);
+                pairs = t.object.measurements();
+            }
+            return PairsArray(pairs);
+        });
 }
 
 }  // namespace quarvel::python

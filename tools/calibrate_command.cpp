@@ -10,6 +10,7 @@
 
 #include <quarvel/calibration.h>
 
+#include "blob_options.h"
 #include "calibrate_modes.h"
 #include "calibration_output.h"
 #include "cli_common.h"
@@ -71,6 +72,8 @@ constexpr const char* kHelp =
     "                      (keystone plane, rotation, shear) from BASE.ini\n"
     "  --utf8              write UTF-8 instead of GBK\n"
     "  --no-barrel         fit the matrix alone (focal value 0)\n"
+    "with --touch, the blobs that count as fingers:\n"
+    "@BLOB_OPTIONS@"
     "  --report OUT.png    a picture of the fit: over the display, the targets,\n"
     "                      magnified residuals and rejected pairs; with --frame\n"
     "                      and --camera, over the camera frame, the corners found\n"
@@ -89,15 +92,16 @@ constexpr const char* kHelp =
 
 int RunCalibrate(const Args& args) {
     ParsedArgs parsed;
-    const std::vector<Option> options = {
+    std::vector<Option> options = {
         {"image", 0, true},   {"output", 'o', true}, {"base", 0, true},  {"utf8", 0, false}, {"no-barrel", 0, false},
         {"report", 0, true},  {"targets", 0, true},  {"frame", 0, true}, {"camera", 0, true}, {"touch", 0, true},
         kDisplayOption};
+    options.insert(options.end(), BlobOptionList().begin(), BlobOptionList().end());
     if (const auto error = ParseOptions(args, options, parsed)) {
         return UsageError("calibrate ", "calibrate: " + *error);
     }
     if (parsed.help) {
-        std::fputs(kHelp, stdout);
+        PrintHelpWithBlobOptions(kHelp);
         return kSuccess;
     }
     CalibrateSetup setup;
@@ -108,6 +112,12 @@ int RunCalibrate(const Args& args) {
     }
     if (parsed.Has("touch") && !parsed.Has("camera")) {
         return UsageError("calibrate ", "calibrate: --touch CxR needs --camera N");
+    }
+    if (!parsed.Has("touch") && (parsed.Has("threshold") || parsed.Has("min-area") || parsed.Has("max-area"))) {
+        return UsageError("calibrate ", "calibrate: --threshold, --min-area and --max-area are for --touch");
+    }
+    if (const auto error = ReadBlobOptions(parsed, setup.blobs)) {
+        return UsageError("calibrate ", "calibrate: " + *error);
     }
     if (!parsed.Has("output")) {
         return UsageError("calibrate ", "calibrate: -o OUT.ini is required");

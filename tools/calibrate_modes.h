@@ -7,6 +7,7 @@
 
 #include <quarvel/calibration.h>
 #include <quarvel/display.h>
+#include <quarvel/touch.h>
 
 namespace quarvel::cli {
 
@@ -19,6 +20,7 @@ struct CalibrateSetup {
     CalibrationParams base;  // the unused entries, from --base
     bool utf8 = false;
     bool barrel = true;
+    BlobOptions blobs;  // --touch: what counts as a finger
 };
 
 // The fit's options for a camera image of `image` size.

@@ -16,6 +16,7 @@
 #include <quarvel/parameter_file.h>
 #include <quarvel/touch.h>
 
+#include "blob_options.h"
 #include "camera_source.h"
 #include "cli_common.h"
 #include "touch_json.h"
@@ -63,10 +64,7 @@ constexpr const char* kHelp =
     "                      image the last frame\n"
     "\n"
     "options:\n"
-    "  --threshold LEVELS  grey levels above the background a touch reaches\n"
-    "                      (default 20)\n"
-    "  --min-area PIXELS   smaller blobs are noise (default 6)\n"
-    "  --max-area PIXELS   larger blobs are not fingers (default 2500)\n"
+    "@BLOB_OPTIONS@"
     "  --fps RATE          the video's frame rate, for TUIO speeds (default: what\n"
     "                      the video says, else 30; a camera's frames are timed\n"
     "                      as they arrive)\n"
@@ -185,24 +183,15 @@ int Loop(cv::VideoCapture& source, bool live, double fps, TouchTracker& tracker,
 
 int RunTrack(const Args& args) {
     ParsedArgs parsed;
-    if (const auto error = ParseOptions(args,
-                                        {{"video", 0, true},
-                                         {"camera", 0, true},
-                                         {"json", 0, false},
-                                         {"tuio", 0, true},
-                                         {"uinput", 0, false},
-                                         {"show", 0, false},
-                                         {"output", 'o', true},
-                                         {"threshold", 0, true},
-                                         {"min-area", 0, true},
-                                         {"max-area", 0, true},
-                                         {"fps", 0, true},
-                                         kDisplayOption},
-                                        parsed)) {
+    std::vector<Option> known = {{"video", 0, true}, {"camera", 0, true}, {"json", 0, false},
+                                 {"tuio", 0, true},  {"uinput", 0, false}, {"show", 0, false},
+                                 {"output", 'o', true}, {"fps", 0, true},  kDisplayOption};
+    known.insert(known.end(), BlobOptionList().begin(), BlobOptionList().end());
+    if (const auto error = ParseOptions(args, known, parsed)) {
         return UsageError("track ", "track: " + *error);
     }
     if (parsed.help) {
-        std::fputs(kHelp, stdout);
+        PrintHelpWithBlobOptions(kHelp);
         return kSuccess;
     }
     if (parsed.positional.size() != 1) {
@@ -212,20 +201,8 @@ int RunTrack(const Args& args) {
         return UsageError("track ", "track: give one of --video FILE and --camera N|SOURCE");
     }
     TrackerOptions options;
-    const struct {
-        const char* name;
-        double* value;
-    } numbers[] = {{"threshold", &options.blobs.threshold},
-                   {"min-area", &options.blobs.minArea},
-                   {"max-area", &options.blobs.maxArea}};
-    for (const auto& n : numbers) {
-        if (parsed.Has(n.name)) {
-            const auto v = ParseNumber(parsed.Get(n.name));
-            if (!v || *v <= 0) {
-                return UsageError("track ", std::string("track: --") + n.name + " needs a positive number");
-            }
-            *n.value = *v;
-        }
+    if (const auto error = ReadBlobOptions(parsed, options.blobs)) {
+        return UsageError("track ", "track: " + *error);
     }
     std::optional<double> fps;
     if (parsed.Has("fps")) {
@@ -233,9 +210,6 @@ int RunTrack(const Args& args) {
         if (!fps || *fps <= 0 || *fps > 10000) {
             return UsageError("track ", "track: --fps needs a positive frame rate");
         }
-    }
-    if (options.blobs.minArea > options.blobs.maxArea) {
-        return UsageError("track ", "track: --min-area is above --max-area");
     }
     Outputs out;
     out.json = parsed.Has("json");

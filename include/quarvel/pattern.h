@@ -53,6 +53,7 @@ enum class PatternKind { Calibration, Validation };
 
 // What a frame shows of a pattern.
 struct PatternDetection {
+    bool ok = false;  // corners were found (pairs is not empty)
     // One pair per corner found: where the camera saw it (sub-pixel) and
     // where the pattern has it on the display.
     std::vector<PointPair> pairs;

@@ -19,6 +19,7 @@
 // light never becomes a touch.
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -77,6 +78,12 @@ struct Contact {
     ContactState state = ContactState::Down;
 };
 
+// How the tracker took the last frame given to Track.
+struct FrameStatus {
+    bool ok = true;      // the frame was tracked (or taught the background)
+    std::string reason;  // why it was refused (empty, not 8-bit, 2 channels, ...); empty when ok
+};
+
 namespace detail {
 struct TrackerState;
 }
@@ -96,9 +103,13 @@ public:
     // The contacts of the next camera frame (8-bit grey, BGR or BGRA):
     // those down or moving, then those that lifted. Empty while the
     // background is learned. A frame of another size than the last starts
-    // over: the contacts lift and the background is learned anew; one of
-    // another type counts as a frame without touches. Never throws.
+    // over: the contacts lift and the background is learned anew. A frame
+    // that cannot be read (empty, another depth or channel count) is
+    // refused: frameStatus() says why, and it counts as a frame without
+    // touches. Never throws.
     const std::vector<Contact>& Track(const cv::Mat& frame);
+    // How the last frame was taken.
+    const FrameStatus& frameStatus() const noexcept;
 
     // True until the background has been learned.
     bool learning() const noexcept;

@@ -235,3 +235,117 @@ def test_touch_calibration_measures_held_touches():
     assert fit.ok, fit.reason
     assert fit.params.image_width == 640 and fit.params.image_height == 400
     assert fit.rms < 0.2
+
+
+def test_a_file_without_a_calibration_is_refused_where_it_would_give_wrong_points(tmp_path):
+    garbage = tmp_path / "garbage.ini"
+    garbage.write_bytes(b"\x89PNG\r\n\x1a\n not a parameter file")
+    empty = tmp_path / "empty.ini"
+    empty.write_bytes(b"")
+    for path in (garbage, empty):
+        with pytest.raises(ValueError, match="holds no usable calibration: it holds none of the 21"):
+            quarvel.Quarvel(str(path))
+        # The class's own load reads any readable file, as it always has;
+        # its report says what the load gives.
+        q = quarvel.Quarvel()
+        assert q.read_ini_param(str(path))
+        assert not q.load_report().ok and "none of the 21" in q.load_report().reason
+        f = quarvel.read_parameter_file(str(path))
+        assert f.read and not f.ok and f.reason == q.load_report().reason
+    good = quarvel.read_parameter_file(PARAMS)
+    assert good.read and good.ok and good.reason == "" and good.params.focal_z == 1800.0
+    assert not quarvel.read_parameter_file(str(tmp_path / "none.ini")).read
+
+
+def test_the_model_corrects_like_the_instance_and_is_diagnosed(q):
+    params = quarvel.read_parameter_file(PARAMS).params
+    model = quarvel.Model(params, display=(1680, 1050))
+    assert model.display == (1680, 1050) and model.geometry.out_width == 1536
+    grid = np.array([[x, y] for x in range(0, 1280, 61) for y in range(0, 720, 47)])
+    assert np.array_equal(model.correct_points(grid), q.correct_points(grid))
+    assert np.array_equal(model.correct_points(grid.astype(float)), q.correct_points(grid.astype(float)))
+    assert model.correct_point((640, 360)) == q.correct_point((640, 360))
+    assert np.allclose(model.invert_points(model.correct_points(grid.astype(float))), grid, atol=1e-3)
+    assert quarvel.diagnose(model) == []
+    params.matrix = np.array([[1, 0, 0], [0, 1, 0], [0, 0, 0]])
+    ((kind, message),) = quarvel.diagnose(quarvel.Model(params, (1680, 1050)))
+    assert kind == "points_lost" and "w" in message
+
+
+def test_points_may_be_plain_sequences(q):
+    assert q.correct_points([[0, 0], [640, 360]]).tolist() == [list(q.correct_point((0, 0))),
+                                                               list(q.correct_point((640, 360)))]
+    assert q.correct_points([(10.25, 5.75)]).dtype == np.float64
+    assert q.correct_points([]).shape == (0, 2)
+    with pytest.raises(TypeError, match=r"sequence of \(x, y\)"):
+        q.correct_points([["a", "b"]])
+    with pytest.raises(ValueError, match=r"\(N, 2\)"):
+        q.correct_points([1, 2, 3])
+
+
+def test_the_whole_detection_and_displays_no_pattern_fits():
+    pattern = quarvel.calibration_pattern(display=(1280, 800))
+    seen = quarvel.detect_pattern(pattern, display=(1280, 800))
+    assert seen.ok and seen.reason == "" and not seen.mirrored
+    assert seen.pairs.shape == (len(seen.corners), 4) and seen.markers > 50 and 0.6 < seen.coverage < 1
+    assert np.array_equal(seen.pairs, quarvel.detect_calibration_pattern(pattern, display=(1280, 800)))
+    unseen = quarvel.detect_pattern(np.zeros((480, 640), np.uint8), display=(1280, 800))
+    assert not unseen.ok and "not in the frame" in unseen.reason and unseen.pairs.shape == (0, 4)
+    for display in ((0, 720), (1280, -1), (30, 20)):
+        with pytest.raises(ValueError):
+            quarvel.detect_calibration_pattern(pattern, display=display)
+        with pytest.raises(ValueError):
+            quarvel.detect_pattern(pattern, display=display)
+
+
+def test_touch_options_are_named_as_in_cpp(q):
+    options = quarvel.TrackerOptions(threshold=25.0, max_area=900.0, max_jump=40.0)
+    assert options.blobs.threshold == 25.0 and options.threshold == 25.0 and options.max_jump == 40.0
+    tracker = quarvel.TouchTracker(q, options, min_area=9.0)
+    assert tracker.options.threshold == 25.0 and tracker.options.min_area == 9.0
+    with pytest.raises(TypeError, match="no option 'treshold'"):
+        quarvel.TouchTracker(q, treshold=25.0)
+    tc = quarvel.TouchCalibration((3, 3), (1280, 800), hold_seconds=0.2, still_pixels=3.0, frames_per_second=60.0,
+                                  threshold=30.0, outlier_pixels=2.0)
+    assert len(tc.targets) == 9
+    with pytest.warns(DeprecationWarning, match="hold_seconds"):
+        quarvel.TouchCalibration((3, 3), (1280, 800), hold=0.2)
+    tco = quarvel.TouchCalibrationOptions(hold_seconds=0.3, max_area=500.0)
+    assert tco.blobs.max_area == 500.0 and tco.hold_seconds == 0.3
+
+
+def test_frames_the_tracker_takes_and_refuses(q):
+    grey, bgra = quarvel.TouchTracker(q), quarvel.TouchTracker(q)
+    for i in range(15):
+        frame = _ir_frame([], seed=i)
+        grey.track(frame)
+        bgra.track(np.dstack([frame] * 3 + [np.full_like(frame, 255)]))
+    for i in range(15, 18):
+        frame = _ir_frame([(300.3 + i, 200.7)], seed=i)
+        a = grey.track(frame)
+        b = bgra.track(np.dstack([frame] * 3 + [np.full_like(frame, 255)]))
+        assert [(c.id, c.state, round(c.cx, 6)) for c in a] == [(c.id, c.state, round(c.cx, 6)) for c in b]
+    assert [c.state for c in b] == ["move"]
+    with pytest.raises(ValueError, match="refused: the frame is empty"):
+        grey.track(np.zeros((0, 0), np.uint8))
+
+
+def test_trackers_shared_between_threads_take_one_frame_at_a_time(q):
+    import threading
+    tracker = quarvel.TouchTracker(q, background_frames=3)
+    frames = [_ir_frame([(300.0 + i % 5, 200.0)], seed=i) for i in range(40)]
+    errors = []
+
+    def run():
+        try:
+            for f in frames:
+                tracker.track(f)
+        except Exception as e:  # noqa: BLE001 - the test reports any
+            errors.append(e)
+
+    threads = [threading.Thread(target=run) for _ in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert errors == [] and tracker.frames == 160

@@ -180,6 +180,7 @@ PatternDetection Detect(const cv::Mat& frame, int displayWidth, int displayHeigh
         d.corners.push_back(found.ids[i]);
     }
     d.coverage = Coverage(d.pairs, cv::Size(displayWidth, displayHeight));
+    d.ok = !d.pairs.empty();
     if (d.pairs.empty()) {
         d.mirrored = false;
         if (found.markers > 0) {

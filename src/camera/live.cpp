@@ -110,6 +110,7 @@ PatternDetection Combine(const std::vector<PatternDetection>& frames, cv::Size d
     }
     out.mirrored = 2 * mirrored > static_cast<int>(frames.size());
     out.coverage = Coverage(out.pairs, display);
+    out.ok = !out.pairs.empty();
     return out;
 }
 

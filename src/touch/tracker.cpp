@@ -29,6 +29,7 @@ struct TrackerState {
     std::vector<Track> tracks;
     std::vector<Blob> blobs;
     std::vector<Contact> contacts;
+    FrameStatus status;
     int nextId = 1;
     long long frames = 0;
 
@@ -65,6 +66,8 @@ struct TrackerState {
         std::vector<Contact> ups;
         const cv::Mat grey = GreyFrame(frame);
         if (grey.empty()) {
+            status.ok = false;
+            status.reason = frame.empty() ? "the frame is empty" : "the frame is not an 8-bit grey, BGR or BGRA image";
             LiftAll(ups);  // a frame without touches
             contacts = std::move(ups);
             return;
@@ -138,15 +141,20 @@ TouchTracker& TouchTracker::operator=(TouchTracker&&) noexcept = default;
 
 const std::vector<Contact>& TouchTracker::Track(const cv::Mat& frame) {
     ++state_->frames;
+    state_->status = FrameStatus();
     try {
         state_->Step(frame);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         // Out of memory or an OpenCV failure on a strange frame: nothing
         // is reported for it, and what was followed stays followed.
         state_->contacts.clear();
+        state_->status.ok = false;
+        state_->status.reason = std::string("the frame could not be processed: ") + e.what();
     }
     return state_->contacts;
 }
+
+const FrameStatus& TouchTracker::frameStatus() const noexcept { return state_->status; }
 
 bool TouchTracker::learning() const noexcept { return state_->detector.learning(); }
 long long TouchTracker::frames() const noexcept { return state_->frames; }

@@ -143,6 +143,8 @@ TEST_F(Tool, RefusesWhatWouldGiveAWrongResult) {
         {{"pattern", "--display", "0x720", "-o", (dir.path() / "p.png").string()}, 2,
          "--display 0x720: the width and height must be positive"},
         {{"check", "--display", "1920x-5", Example("calibration.ini")}, 2, "must be positive"},
+        {{"calibrate", "--frame", frame, "--display", "1920x1080", "--threshold", "30", "-o", out}, 2,
+         "are for --touch"},
     };
     for (const auto& c : cases) {
         const Result r = Run(c.args);

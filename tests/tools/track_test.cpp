@@ -352,6 +352,14 @@ TEST_F(ToolTrack, CalibrateByTouchingTwentyTargetsWithAMisclick) {
     const quarvel::ParameterFile written = quarvel::ReadParameterFile(out);
     ASSERT_TRUE(written.read);
     EXPECT_LE(quarvel::test::HeldOutRms(camera_.truth(), quarvel::Model(written.params), true), 0.3);
+
+    // The blob options reach the calibration: a threshold above the
+    // fingers' brightness measures nothing.
+    std::vector<std::string> blind = args;
+    blind.insert(blind.end(), {"--threshold", "150"});
+    const auto unseen = quarvel::test::RunProcess(tool_, blind, "", {"DISPLAY=" + server.name()});
+    EXPECT_EQ(unseen.status, 1) << unseen.err << unseen.out;
+    EXPECT_NE(unseen.err.find("ended after 0 of 20 targets"), std::string::npos) << unseen.err;
 }
 
 }  // namespace

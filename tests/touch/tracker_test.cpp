@@ -140,11 +140,20 @@ TEST(TouchTracker, ColourFramesTrackAsGreyAndOtherFramesLiftEveryContact) {
         EXPECT_EQ(a[i].id, b[i].id);
     }
 
-    // A frame the tracker cannot read: every contact lifts, nothing breaks.
+    EXPECT_TRUE(grey.frameStatus().ok);
+
+    // A frame the tracker cannot read: every contact lifts, nothing breaks,
+    // and it says why it refused the frame.
     const std::vector<Contact> lifted = grey.Track(cv::Mat(480, 640, CV_16UC1, cv::Scalar(9000)));
     ASSERT_EQ(lifted.size(), 2u);
     EXPECT_EQ(lifted[0].state, ContactState::Up);
+    EXPECT_FALSE(grey.frameStatus().ok);
+    EXPECT_EQ(grey.frameStatus().reason, "the frame is not an 8-bit grey, BGR or BGRA image");
     EXPECT_TRUE(grey.Track(cv::Mat()).empty());
+    EXPECT_EQ(grey.frameStatus().reason, "the frame is empty");
+    grey.Track(cv::Mat(480, 640, CV_8UC1, cv::Scalar(40)));
+    EXPECT_TRUE(grey.frameStatus().ok);
+    EXPECT_TRUE(grey.frameStatus().reason.empty());
 
     // Another camera size: the contacts lift and the background is learned
     // again for it.

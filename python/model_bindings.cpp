@@ -1,0 +1,119 @@
+// The module's calibration as a value: Model, the parameter-file reader and
+// the diagnosis, as in C++. A Model never changes once made, so its batches
+// release the GIL.
+
+#include <string>
+
+#include <quarvel/model.h>
+#include <quarvel/parameter_file.h>
+
+#include "module_support.h"
+#include "point_arrays.h"
+
+namespace quarvel::python {
+namespace {
+
+const char* FlawName(Flaw::Kind kind) {
+    switch (kind) {
+        case Flaw::Kind::FocalTooShort: return "focal_too_short";
+        case Flaw::Kind::NoFiniteBarrel: return "no_finite_barrel";
+        case Flaw::Kind::PointsLost: return "points_lost";
+        case Flaw::Kind::PointsMirrored: return "points_mirrored";
+        case Flaw::Kind::Folded: return "folded";
+    }
+    return "folded";
+}
+
+cv::Size SizeOf(const std::optional<std::pair<int, int>>& display) {
+    return display ? cv::Size(display->first, display->second) : cv::Size();
+}
+
+}  // namespace
+
+void BindModel(py::module_& m) {
+    // The set-up's result is the load report's SetupReport (one C++ type).
+    m.attr("Geometry") = m.attr("SetupReport");
+
+    py::class_<Model>(m, "Model",
+                      "A calibration as a value: the parameters set up for a display. It never changes, any number "
+                      "of threads may use one, and its batches release the GIL.")
+        .def(py::init([](const CalibrationParams& params, const std::optional<std::pair<int, int>>& display) {
+                 return Model(params, SizeOf(display));
+             }),
+             py::arg("params"), py::arg("display") = py::none(),
+             "Model(params, display=(W, H)); without a display, the one params records, else 1680 x 1050.")
+        .def_property_readonly("params", &Model::params)
+        .def_property_readonly("display",
+                               [](const Model& model) {
+                                   return std::make_pair(model.display().width, model.display().height);
+                               })
+        .def_property_readonly("geometry", &Model::geometry)
+        .def(
+            "correct_point",
+            [](const Model& model, std::pair<int, int> p) {
+                const cv::Point r = model.CorrectPoint(cv::Point(p.first, p.second));
+                return std::make_pair(r.x, r.y);
+            },
+            py::arg("point"), "(x, y) camera pixel -> (X, Y) display pixel, integers.")
+        .def(
+            "correct_point_subpixel",
+            [](const Model& model, std::pair<double, double> p) {
+                const cv::Point2d r = model.CorrectPointSubpixel(cv::Point2d(p.first, p.second));
+                return std::make_pair(r.x, r.y);
+            },
+            py::arg("point"), "(x, y) real camera position -> the unrounded (X, Y).")
+        .def(
+            "correct_points",
+            [](const Model& model, const py::object& points) {
+                return CorrectPoints(
+                    points, [&model](const cv::Point* in, cv::Point* out, std::size_t n) { model.CorrectPoints(in, out, n); },
+                    [&model](const cv::Point2d& p) { return model.CorrectPointSubpixel(p); }, true);
+            },
+            py::arg("points"),
+            "As Quarvel.correct_points: integer dtypes give int32, float dtypes float64 sub-pixel results.")
+        .def(
+            "invert_point",
+            [](const Model& model, std::pair<double, double> p) {
+                const cv::Point2d r = model.InvertPoint(cv::Point2d(p.first, p.second));
+                return std::make_pair(r.x, r.y);
+            },
+            py::arg("point"), "Display position -> the camera position that corrects to it (NaN where none).")
+        .def(
+            "invert_points",
+            [](const Model& model, const py::object& points) {
+                return MapPoints(points, [&model](const cv::Point2d& p) { return model.InvertPoint(p); }, true);
+            },
+            py::arg("points"), "invert_point over an (N, 2) or (N, 1, 2) array; float64.");
+
+    m.def(
+        "diagnose",
+        [](const Model& model) {
+            py::list flaws;
+            for (const Flaw& f : Diagnose(model)) {
+                flaws.append(py::make_tuple(FlawName(f.kind), f.message));
+            }
+            return flaws;
+        },
+        py::arg("model"),
+        "What makes a calibration unusable over its camera image, as (kind, message) pairs: 'focal_too_short', "
+        "'no_finite_barrel', 'points_lost', 'points_mirrored', 'folded'. Empty when it can be trusted.");
+
+    m.def(
+        "read_parameter_file",
+        [](const std::string& path, const std::optional<CalibrationParams>& base) {
+            const ParameterFile file = ReadParameterFile(path, base ? *base : CalibrationParams());
+            py::object result = py::module_::import("types").attr("SimpleNamespace")();
+            result.attr("read") = file.read;
+            result.attr("ok") = file.ok;
+            result.attr("reason") = file.reason;
+            result.attr("params") = file.params;
+            result.attr("report") = file.report;
+            return result;
+        },
+        py::arg("path"), py::arg("base") = py::none(),
+        "Reads a parameter file over `base` (CalibrationParams): read (False: no readable file), ok and reason "
+        "(whether it gives a usable calibration), params, report (the LoadReport). Never raises for the file's "
+        "content.");
+}
+
+}  // namespace quarvel::python
