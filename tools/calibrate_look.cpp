@@ -17,11 +17,14 @@ namespace quarvel::cli {
 namespace {
 
 void PrintFound(const PatternDetection& seen, cv::Size frame) {
-    std::printf("found %zu corners (%d markers) in the %d x %d frame%s, covering %.0f %% of the display\n",
+    std::printf("found %zu corners (%d markers) in the %d x %d frame%s: %.0f %% of the pattern seen, the corners "
+                "found spanning %.0f %% of the display\n",
                 seen.pairs.size(), seen.markers, frame.width, frame.height,
-                seen.mirrored ? ", seen mirrored (rear projection)" : "", 100 * seen.coverage);
+                seen.mirrored ? ", seen mirrored (rear projection)" : "", 100 * seen.patternCoverage,
+                100 * seen.coverage);
     if (seen.coverage < 0.5) {
-        std::printf("warning: the corners cover less than half of the display: the fit extrapolates beyond them\n");
+        std::printf("warning: the corners found span less than half of the display: the fit extrapolates beyond "
+                    "them\n");
     }
 }
 

@@ -61,6 +61,11 @@ struct PatternDetection {
     int markers = 0;           // the pattern's markers decoded
     bool mirrored = false;     // the camera sees the display mirrored (rear projection)
     double coverage = 0.0;     // share of the display inside the found corners' outline
+    // Share of the pattern's own corner outline that the found corners
+    // cover: 1 when the camera saw the whole pattern. (The pattern's
+    // corners lie a square inside the display's edges, so `coverage` stays
+    // below 1 even then.)
+    double patternCoverage = 0.0;
     std::string reason;        // why there are no pairs; empty when there are
 };
 

@@ -125,8 +125,11 @@ Found DetectOnce(const cv::Mat& grey, const BoardLayout& layout, const MarkerBoa
 
 }  // namespace
 
-double Coverage(const std::vector<PointPair>& pairs, cv::Size display) {
-    if (pairs.size() < 3 || display.area() <= 0) {
+namespace {
+
+// The area inside the outline of the pairs' display positions.
+double OutlineArea(const std::vector<PointPair>& pairs) {
+    if (pairs.size() < 3) {
         return 0.0;
     }
     std::vector<cv::Point2f> shown;
@@ -135,7 +138,20 @@ double Coverage(const std::vector<PointPair>& pairs, cv::Size display) {
     }
     std::vector<cv::Point2f> hull;
     cv::convexHull(shown, hull);
-    return cv::contourArea(hull) / static_cast<double>(display.area());
+    return cv::contourArea(hull);
+}
+
+}  // namespace
+
+double Coverage(const std::vector<PointPair>& pairs, cv::Size display) {
+    return display.area() > 0 ? OutlineArea(pairs) / static_cast<double>(display.area()) : 0.0;
+}
+
+double PatternCoverage(const std::vector<PointPair>& pairs, cv::Size display, PatternKind kind) {
+    const BoardLayout layout = LayoutFor(display.width, display.height, kind);
+    // The inner corners span all but the outer squares.
+    const double inner = static_cast<double>(layout.columns - 2) * (layout.rows - 2) * layout.square * layout.square;
+    return layout.valid() && inner > 0 ? std::min(1.0, OutlineArea(pairs) / inner) : 0.0;
 }
 
 PatternDetection Detect(const cv::Mat& frame, int displayWidth, int displayHeight, PatternKind kind,
@@ -180,6 +196,7 @@ PatternDetection Detect(const cv::Mat& frame, int displayWidth, int displayHeigh
         d.corners.push_back(found.ids[i]);
     }
     d.coverage = Coverage(d.pairs, cv::Size(displayWidth, displayHeight));
+    d.patternCoverage = PatternCoverage(d.pairs, cv::Size(displayWidth, displayHeight), kind);
     d.ok = !d.pairs.empty();
     if (d.pairs.empty()) {
         d.mirrored = false;

@@ -73,7 +73,7 @@ double Median(std::vector<double> v) {
 
 // Each corner seen in at least half of the frames, at the mean of the
 // positions near its median.
-PatternDetection Combine(const std::vector<PatternDetection>& frames, cv::Size display) {
+PatternDetection Combine(const std::vector<PatternDetection>& frames, cv::Size display, PatternKind kind) {
     std::map<int, std::vector<cv::Point2d>> seen;
     std::map<int, cv::Point2d> shownAt;
     int mirrored = 0;
@@ -110,6 +110,7 @@ PatternDetection Combine(const std::vector<PatternDetection>& frames, cv::Size d
     }
     out.mirrored = 2 * mirrored > static_cast<int>(frames.size());
     out.coverage = Coverage(out.pairs, display);
+    out.patternCoverage = PatternCoverage(out.pairs, display, kind);
     out.ok = !out.pairs.empty();
     return out;
 }
@@ -175,7 +176,7 @@ Phase Session::Gather(PatternKind kind, const cv::Mat& picture) {
             return phase;
         }
         if (static_cast<int>(collected.size()) >= needed) {
-            phase.combined = Combine(collected, cv::Size(options_.displayWidth, options_.displayHeight));
+            phase.combined = Combine(collected, cv::Size(options_.displayWidth, options_.displayHeight), kind);
             phase.framesUsed = needed;
             return phase;
         }
