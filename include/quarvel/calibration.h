@@ -41,6 +41,11 @@ struct FitOptions {
     int displayWidth = 0;   // the display the calibration is for (required)
     int displayHeight = 0;
     bool barrel = true;     // false: fit the matrix alone (focal value 0)
+    // Fit a lens stage too (quarvel/lens.h) where the pairs support one (at
+    // least 24 spanning a third of the display) and it lowers the expected
+    // error over the display measurably. False: the barrel and matrix
+    // alone, a file any reader of the original sections reads the same.
+    bool lens = true;
     // A pair whose residual exceeds this many pixels, and four times the
     // robust spread of all residuals, is rejected as a gross outlier.
     double outlierPixels = 3.0;
@@ -56,12 +61,26 @@ struct PairFit {
 struct FitResult {
     bool ok = false;      // a trustworthy fit
     std::string reason;   // why not, when !ok
-    CalibrationParams params;
+    CalibrationParams params;    // with params.lens active where a lens stage was fitted
+    std::string model;           // "barrel and matrix", "polynomial lens stage in front of the barrel and matrix", ...
     std::vector<PairFit> pairs;  // one per input pair, in order
     double rms = 0.0;            // over the inliers
     double max = 0.0;
     double leaveOneOutRms = 0.0;
     int used = 0;                // inliers
+    // The error to expect over the whole display the camera sees, display
+    // pixels: each region of the display left out in turn and predicted by
+    // the fit made without it, growing with the distance beyond the pairs
+    // where the camera sees the display but no pair lies. Unlike rms, it
+    // does not flatter a fit that only matches its own pairs.
+    double expectedRms = 0.0;
+    double expectedMax = 0.0;
+    // The same over the display, a cell every 20 display pixels: the
+    // expected error (CV_32FC1, NaN where the camera does not see the
+    // display), and where the pairs lie (CV_8UC1: 0 not seen, 1 seen but
+    // beyond the pairs, extrapolated; 2 among them, interpolated).
+    cv::Mat expectedError;
+    cv::Mat coverage;
 };
 
 // Fits the focal value (unless options.barrel is false, or no barrel fits

@@ -69,13 +69,23 @@ struct UnknownKey {
 // load (the model's Geometry).
 using SetupReport = Geometry;
 
+// The lens stage the file holds in its own section, if any.
+struct LensReport {
+    bool present = false;  // the file has a lens section
+    bool applied = false;  // and its stage is used in front of the barrel and matrix
+    LensStage::Form form = LensStage::Form::NoStage;
+    bool residual = false;  // with a residual grid
+    std::string problem;    // why a section that is there is not used
+};
+
 struct LoadReport {
     bool loaded = false;  // the file was read (ReadIniParam returned true)
     // The load gives a calibration points can be corrected with: the file
-    // holds the image size (positive) and the calibration has no flaw
-    // Diagnose finds (a focal value too short for the image, w not
-    // positive over it, a folded picture). A file of garbage loads (loaded
-    // is true, as ReadIniParam's result) but is not ok.
+    // holds the image size (positive), a lens section it has can be used,
+    // and the calibration has no flaw Diagnose finds (a focal value too
+    // short for the image, w not positive over it, a folded picture). A
+    // file of garbage loads (loaded is true, as ReadIniParam's result) but
+    // is not ok.
     bool ok = false;
     std::string reason;  // why not ok, in one sentence; empty when ok
     std::string path;
@@ -91,6 +101,8 @@ struct LoadReport {
     // (0 x 0 otherwise).
     int calibratedWidth = 0;
     int calibratedHeight = 0;
+    // The lens stage (a file without the section: not present).
+    LensReport lens;
 };
 
 }  // namespace quarvel

@@ -11,15 +11,18 @@
 //   cv::Point2d d = model.CorrectPointSubpixel(cv::Point2d(412.25, 300.5));
 //
 // A Model never changes once made: any number of threads may use one at
-// once, and copies are cheap (about 100 bytes).
+// once, and copies are cheap (about 200 bytes; a lens stage's tables are
+// shared between copies).
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <opencv2/core.hpp>
 
 #include <quarvel/export.h>
+#include <quarvel/lens.h>
 
 // A point between correction steps, in single precision.
 struct FPoint {
@@ -46,6 +49,9 @@ struct CalibrationParams {
     // The display the values were fitted on (0 x 0: not recorded).
     int displayWidth = 0;
     int displayHeight = 0;
+    // The lens stage in front of the barrel and the matrix (a section of
+    // its own in the file; none by default).
+    LensStage lens;
 };
 
 // What the barrel set-up derived: the source centre, and the size, centre
@@ -96,6 +102,11 @@ struct Flaw {
     std::string message;  // one sentence, for people
 };
 
+namespace detail {
+class LensMap;
+struct ModelAccess;
+}  // namespace detail
+
 class QUARVEL_EXPORT Model {
 public:
     // No calibration: a 0 x 0 image, no barrel, the identity matrix.
@@ -108,14 +119,19 @@ public:
     // left in a Quarvel instance), taken as it is.
     Model(const CalibrationParams& params, cv::Size display, const Geometry& geometry);
 
+    // Whether a lens stage is applied in front of the barrel and matrix
+    // (params().lens is active and usable).
+    bool hasLensStage() const noexcept { return lens_ != nullptr; }
+
     const CalibrationParams& params() const noexcept { return params_; }
     cv::Size display() const noexcept { return display_; }
     const Geometry& geometry() const noexcept { return geometry_; }
 
-    // The chain for a camera pixel: barrel correction, then the matrix,
-    // rounded as trunc(v + 0.5). A coordinate without an integer value (a
-    // zero w, NaN, beyond 32 bits) is INT_MIN. Bit for bit what
-    // Quarvel::CorrectPoint gives for the same calibration.
+    // The chain for a camera pixel: the lens stage where there is one, the
+    // barrel correction, then the matrix, rounded as trunc(v + 0.5). A
+    // coordinate without an integer value (a zero w, NaN, beyond 32 bits,
+    // a lens stage's position beyond the camera image's margin) is INT_MIN.
+    // Bit for bit what Quarvel::CorrectPoint gives for the same calibration.
     cv::Point CorrectPoint(const cv::Point& p) const noexcept;
 
     // The chain for a real-valued camera position: the offset from the
@@ -143,9 +159,12 @@ public:
     bool InvertPoints(cv::InputArray display, cv::OutputArray camera) const;
 
 private:
+    friend struct detail::ModelAccess;
+
     CalibrationParams params_;
     cv::Size display_;
     Geometry geometry_;
+    std::shared_ptr<const detail::LensMap> lens_;  // the lens stage's tables (null: none)
 };
 
 // What makes `model` unusable over its camera image: a focal value too

@@ -23,6 +23,7 @@
 namespace quarvel::detail {
 class CTabrel;
 struct FacadeState;
+struct Chain;
 }  // namespace quarvel::detail
 
 class QUARVEL_EXPORT Quarvel {
@@ -85,7 +86,8 @@ public:
 
     // Maps a source-image pixel to a display pixel. A result that cannot be
     // represented (a zero projective denominator, NaN or an overflow) has the
-    // coordinate INT_MIN.
+    // coordinate INT_MIN. Where the file has a lens stage, the stage comes
+    // first (see quarvel/lens.h); without one, exactly the barrel and matrix.
     CvPoint CorrectPoint(const CvPoint& p) const;
 
     // The same for OpenCV's point type.
@@ -201,6 +203,9 @@ private:
     // The loaded calibration with the display the last set-up recorded
     // (possibly none): what correcting and painting need, asking nothing.
     quarvel::Model LoadedModel() const;
+    // The chain the public corrections run: the record's barrel and matrix,
+    // with the loaded lens stage in front where the file has one.
+    quarvel::detail::Chain LoadedChain() const noexcept;
 
     std::shared_ptr<const quarvel::detail::CTabrel> reader;
     int imageWidth = 0;

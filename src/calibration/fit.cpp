@@ -21,7 +21,9 @@
 #include <numeric>
 
 #include "calibration/chain_model.h"
+#include "calibration/expected_error.h"
 #include "calibration/homography.h"
+#include "calibration/lens_choice.h"
 #include "calibration/refine.h"
 #include "calibration/trust.h"
 
@@ -36,6 +38,11 @@ constexpr int kSearchSteps = 400;           // magnifications 1.005 ... 3
 constexpr double kMagnifications[] = {1.05, 1.15, 1.3, 1.5, 1.8, 2.2, 3.0};  // the robust pass
 constexpr int kRefineIterations = 60;
 constexpr int kLeaveOneOutIterations = 60;
+constexpr int kRegionIterations = 30;  // a refit without a region of the display
+// A lens stage is written only where it lowers the expected error over the
+// display to this share of the plain fit's, and by this much at least.
+constexpr double kLensGain = 0.8;
+constexpr double kLensMargin = 0.005;
 
 double KappaOf(double magnification) { return 1.0 - 1.0 / magnification; }
 
@@ -283,8 +290,76 @@ FitResult FitCalibration(const std::vector<PointPair>& pairs, const FitOptions& 
         use = barrel ? barrelUse : flatUse;
         result.params = model.Params(fit, barrel);
 
+        // A lens stage, where the pairs support one: its own inlier set is
+        // the reference every figure is judged on (a plainer model's misfit
+        // at the edges is no outlier), and it is written only where it lowers
+        // the expected error over the display measurably.
+        const detail::LensPairs lensPairs{pr.camera, pr.display, cv::Size(options.imageWidth, options.imageHeight),
+                                          cv::Size(options.displayWidth, options.displayHeight)};
+        detail::LensCandidate lens;
+        if (detail::SupportsLensStage(lensPairs, use)) {
+            lens = detail::FitLensCandidate(lensPairs, use, threshold);
+        }
+        const std::vector<bool> reference = lens.fitted ? lens.use : use;
+        const double region = detail::RegionSize(pr.display, reference);
+        const std::vector<double> plainLeftOut =
+            detail::LeaveRegionsOut(pr.display, reference, region, [&](const std::vector<bool>& without) {
+                const FitVector v = detail::Refine(model, fit, barrel, pr.camera, pr.display, without,
+                                                   kRegionIterations);
+                std::vector<cv::Point2d> at;
+                model.Correct(model.Params(v, barrel), pr.camera, at);
+                return at;
+            });
+        const Model plainModel = model.ModelOf(result.params);
+        const auto seenBy = [&options](const Model& m) {
+            return [&m, &options](const cv::Point2d& d) {
+                const cv::Point2d c = m.InvertPoint(d);
+                return c.x >= -0.5 && c.y >= -0.5 && c.x <= options.imageWidth - 0.5 && c.y <= options.imageHeight - 0.5;
+            };
+        };
+        detail::DisplayError expected = detail::ExpectedOverDisplay(
+            pr.display, reference, plainLeftOut, lensPairs.screen, region, seenBy(plainModel));
+        bool withLens = false;
+        if (options.lens && lens.fitted) {
+            detail::JudgeLensCandidate(lensPairs, lens);
+            CalibrationParams staged = result.params;
+            staged.lens = lens.lens;
+            const Model stagedModel = model.ModelOf(staged);
+            const detail::DisplayError lensExpected = detail::ExpectedOverDisplay(
+                pr.display, lens.use, lens.leftOut, lensPairs.screen, lens.region, seenBy(stagedModel));
+            withLens = stagedModel.hasLensStage() &&
+                       lensExpected.rms < kLensGain * expected.rms - kLensMargin;
+            if (withLens) {
+                result.params = staged;
+                use = lens.use;
+                expected = lensExpected;
+            }
+        }
+        result.expectedRms = expected.rms;
+        result.expectedMax = expected.max;
+        result.expectedError = expected.error;
+        result.coverage = expected.coverage;
+        result.model = barrel ? "barrel and matrix" : "matrix alone";
+        if (withLens) {
+            result.model = std::string(lens.lens.form == LensStage::Form::Fisheye ? "fisheye" : "polynomial") +
+                           " lens stage" + (lens.lens.grid.empty() ? "" : " with a residual grid") + " in front of the " +
+                           result.model;
+        }
+
         std::vector<cv::Point2d> fitted;
-        const std::vector<double> r = ResidualsOf(model, pr, fit, barrel, &fitted);
+        std::vector<double> r;
+        if (withLens) {
+            // Through the chain a host runs: the stage's tables, the barrel
+            // and matrix, as the file's values give them.
+            const Model final = model.ModelOf(result.params);
+            for (std::size_t i = 0; i < pairs.size(); ++i) {
+                fitted.push_back(final.CorrectPointSubpixel(pr.camera[i]));
+                const double d = std::hypot(fitted[i].x - pr.display[i].x, fitted[i].y - pr.display[i].y);
+                r.push_back(std::isfinite(d) ? d : std::numeric_limits<double>::infinity());
+            }
+        } else {
+            r = ResidualsOf(model, pr, fit, barrel, &fitted);
+        }
         result.pairs.resize(pairs.size());
         result.used = static_cast<int>(std::count(use.begin(), use.end(), true));
         double sum = 0;
@@ -302,9 +377,14 @@ FitResult FitCalibration(const std::vector<PointPair>& pairs, const FitOptions& 
                 if (result.used > 4) {
                     std::vector<bool> without = use;
                     without[i] = false;
-                    const FitVector v = detail::Refine(model, fit, barrel, pr.camera, pr.display, without,
-                                                       kLeaveOneOutIterations);
-                    p.leaveOneOut = ResidualsOf(model, pr, v, barrel)[i];
+                    if (withLens) {
+                        const cv::Point2d at = detail::RefitLensWithout(lensPairs, lens, without)[i];
+                        p.leaveOneOut = cv::norm(at - pr.display[i]);
+                    } else {
+                        const FitVector v = detail::Refine(model, fit, barrel, pr.camera, pr.display, without,
+                                                           kLeaveOneOutIterations);
+                        p.leaveOneOut = ResidualsOf(model, pr, v, barrel)[i];
+                    }
                     looSum += p.leaveOneOut * p.leaveOneOut;
                     ++looCount;
                 } else {

@@ -8,13 +8,30 @@ namespace {
 constexpr int kSquaresOnLongerSide = 16;
 constexpr int kMinSquare = 12;          // six marker cells of two pixels
 constexpr double kMarkerShare = 0.7;    // of the square's side
-constexpr int kValidationIdOffset = 125;  // validation ids follow the calibration ones (at most 125)
+// Each board's marker ids: 125 for the validation and earlier calibration
+// boards, the rest of the dictionary's 1000 for the calibration board.
+constexpr int kValidationIdOffset = 125;
+constexpr int kCalibrationIdOffset = 250;
+constexpr int kDictionarySize = 1000;
+
+int FloorHalf(int v) { return v >= 0 ? v / 2 : -((-v + 1) / 2); }
 
 }  // namespace
 
-BoardLayout LayoutFor(int displayWidth, int displayHeight, PatternKind kind) {
+std::vector<Board> BoardsOf(PatternKind kind) {
+    if (kind == PatternKind::Validation) {
+        return {Board::Validation};
+    }
+    return {Board::Calibration, Board::EarlierCalibration};
+}
+
+cv::Rect BoardLayout::Square(int column, int row) const {
+    return cv::Rect(originX + column * square, originY + row * square, square, square) & cv::Rect(cv::Point(), display);
+}
+
+BoardLayout LayoutFor(int displayWidth, int displayHeight, Board board) {
     BoardLayout b;
-    b.kind = kind;
+    b.board = board;
     b.display = cv::Size(displayWidth, displayHeight);
     if (displayWidth <= 0 || displayHeight <= 0) {
         return b;
@@ -22,23 +39,25 @@ BoardLayout LayoutFor(int displayWidth, int displayHeight, PatternKind kind) {
     const int longer = std::max(displayWidth, displayHeight);
     b.square = std::max(kMinSquare, longer / kSquaresOnLongerSide / 2 * 2);
     b.marker = std::max(1, static_cast<int>(b.square * kMarkerShare) / 6) * 6;
-    b.columns = displayWidth / b.square;
-    b.rows = displayHeight / b.square;
-    b.originX = (displayWidth - b.columns * b.square) / 2;
-    b.originY = (displayHeight - b.rows * b.square) / 2;
-    if (kind == PatternKind::Validation) {
-        b.firstId = kValidationIdOffset;
-        b.originX += b.square / 2;
-        b.originY += b.square / 2;
-        if (b.originX + b.columns * b.square > displayWidth) {
-            --b.columns;
-        }
-        if (b.originY + b.rows * b.square > displayHeight) {
-            --b.rows;
-        }
+    int capacity = kValidationIdOffset;
+    if (board == Board::Calibration) {
+        // One square more than fit, centred: the first corner inside each
+        // edge lies a quarter to three quarters of a square from it.
+        b.columns = static_cast<int>(std::lround(static_cast<double>(displayWidth) / b.square)) + 1;
+        b.rows = static_cast<int>(std::lround(static_cast<double>(displayHeight) / b.square)) + 1;
+        b.firstId = kCalibrationIdOffset;
+        capacity = kDictionarySize - kCalibrationIdOffset;
+    } else {
+        b.columns = displayWidth / b.square;
+        b.rows = displayHeight / b.square;
+        b.firstId = board == Board::Validation ? kValidationIdOffset : 0;
     }
-    // A board's markers: one in every other square.
-    if (b.columns * b.rows / 2 + 1 > kValidationIdOffset) {
+    b.originX = FloorHalf(displayWidth - b.columns * b.square);
+    b.originY = FloorHalf(displayHeight - b.rows * b.square);
+    // Three squares each way at least (as the boards on the display's edges
+    // have them), and a board's markers, one in every other square, within
+    // its ids.
+    if (displayWidth / b.square < 3 || displayHeight / b.square < 3 || b.columns * b.rows / 2 + 1 > capacity) {
         b.columns = b.rows = 0;
     }
     return b;
@@ -60,19 +79,25 @@ cv::Mat DrawBoard(const BoardLayout& layout) {
     }
     for (int r = 0; r < layout.rows; ++r) {
         for (int c = 0; c < layout.columns; ++c) {
-            if ((r + c) % 2 == 0) {
-                picture(cv::Rect(layout.originX + c * layout.square, layout.originY + r * layout.square,
-                                 layout.square, layout.square))
-                    .setTo(0);
+            const cv::Rect square = layout.Square(c, r);
+            if ((r + c) % 2 == 0 && !square.empty()) {
+                picture(square).setTo(0);
             }
         }
     }
+    const int inset = (layout.square - layout.marker) / 2;
     for (std::size_t i = 0; i < board->ids().size(); ++i) {
-        const cv::Mat marker = board->DrawMarker(board->ids()[i], layout.marker);
-        // The marker's first corner is its top-left one, on whole pixels.
+        // The marker's first corner is its top-left one, on whole pixels. A
+        // square the display's edge cuts gets none: half a marker reads as
+        // nothing, or as something else.
         const cv::Point3f& topLeft = board->markerCorners()[i][0];
-        marker.copyTo(picture(cv::Rect(layout.originX + cvRound(topLeft.x), layout.originY + cvRound(topLeft.y),
-                                       layout.marker, layout.marker)));
+        const cv::Rect square(layout.originX + cvRound(topLeft.x) - inset, layout.originY + cvRound(topLeft.y) - inset,
+                              layout.square, layout.square);
+        if ((square & cv::Rect(cv::Point(), layout.display)) != square) {
+            continue;
+        }
+        const cv::Mat marker = board->DrawMarker(board->ids()[i], layout.marker);
+        marker.copyTo(picture(cv::Rect(square.x + inset, square.y + inset, layout.marker, layout.marker)));
     }
     return picture;
 }
@@ -88,7 +113,7 @@ namespace quarvel {
 
 cv::Mat MakeCalibrationPattern(int displayWidth, int displayHeight) {
     try {
-        return detail::DrawBoard(detail::LayoutFor(displayWidth, displayHeight, PatternKind::Calibration));
+        return detail::DrawBoard(detail::LayoutFor(displayWidth, displayHeight, detail::Board::Calibration));
     } catch (...) {
         return cv::Mat();
     }
@@ -96,7 +121,7 @@ cv::Mat MakeCalibrationPattern(int displayWidth, int displayHeight) {
 
 cv::Mat MakeValidationPattern(int displayWidth, int displayHeight) {
     try {
-        return detail::DrawBoard(detail::LayoutFor(displayWidth, displayHeight, PatternKind::Validation));
+        return detail::DrawBoard(detail::LayoutFor(displayWidth, displayHeight, detail::Board::Validation));
     } catch (...) {
         return cv::Mat();
     }

@@ -10,8 +10,11 @@
 #include <opencv2/imgproc.hpp>
 
 #include "camera/board.h"
+#include "camera/corner_check.h"
+#include "camera/corner_growth.h"
 #include "camera/detector.h"
 #include "camera/grey_frame.h"
+#include "camera/marker_consistency.h"
 
 namespace quarvel::detail {
 namespace {
@@ -21,45 +24,17 @@ struct Found {
     std::vector<int> ids;              // chessboard corner numbers
     int markers = 0;
     int strayMarkers = 0;  // markers of the dictionary that are not this board's
+    std::size_t board = 0;  // which of the candidate boards
 };
 
-// The board's markers that agree with one plane-to-plane mapping, within
-// half a square (a lens bends the board far less): a marker decoded
-// somewhere else (a stray code, a reflection) would put its corners wrong.
-void KeepConsistentMarkers(const MarkerBoard& board, std::vector<std::vector<cv::Point2f>>& corners,
-                           std::vector<int>& ids, double squareInCamera) {
-    if (ids.size() < 4) {
-        return;
-    }
-    std::vector<cv::Point2f> from;
-    std::vector<cv::Point2f> to;
-    for (std::size_t i = 0; i < ids.size(); ++i) {
-        const auto at = std::find(board.ids().begin(), board.ids().end(), ids[i]);
-        const auto& object = board.markerCorners()[static_cast<std::size_t>(at - board.ids().begin())];
-        for (int k = 0; k < 4; ++k) {
-            from.emplace_back(object[static_cast<std::size_t>(k)].x, object[static_cast<std::size_t>(k)].y);
-            to.push_back(corners[i][static_cast<std::size_t>(k)]);
-        }
-    }
-    cv::Mat inliers;
-    const cv::Mat h = cv::findHomography(from, to, cv::RANSAC, std::max(2.0, 0.5 * squareInCamera), inliers, 2000, 0.999);
-    if (h.empty()) {
-        return;
-    }
-    std::vector<std::vector<cv::Point2f>> keptCorners;
-    std::vector<int> keptIds;
-    for (std::size_t i = 0; i < ids.size(); ++i) {
-        int good = 0;
-        for (int k = 0; k < 4; ++k) {
-            good += inliers.at<unsigned char>(static_cast<int>(4 * i) + k) != 0;
-        }
-        if (good >= 3) {
-            keptCorners.push_back(corners[i]);
-            keptIds.push_back(ids[i]);
-        }
-    }
-    corners.swap(keptCorners);
-    ids.swap(keptIds);
+// A board the frame may show: its layout and OpenCV's description.
+struct Candidate {
+    BoardLayout layout;
+    std::shared_ptr<const MarkerBoard> board;
+};
+
+bool OnBoard(const MarkerBoard& board, int id) {
+    return std::find(board.ids().begin(), board.ids().end(), id) != board.ids().end();
 }
 
 double MedianMarkerSide(const std::vector<std::vector<cv::Point2f>>& corners) {
@@ -75,14 +50,26 @@ double MedianMarkerSide(const std::vector<std::vector<cv::Point2f>>& corners) {
     return sides[sides.size() / 2];
 }
 
-Found DetectOnce(const cv::Mat& grey, const BoardLayout& layout, const MarkerBoard& board) {
+// The corners of the board most of the frame's markers belong to.
+Found DetectOnce(const cv::Mat& grey, const std::vector<Candidate>& candidates) {
     Found found;
-    const FoundMarkers all = board.DetectMarkers(grey);
+    const FoundMarkers all = candidates.front().board->DetectMarkers(grey);  // one dictionary for every board
+    std::size_t most = 0;
+    for (std::size_t b = 0; b < candidates.size(); ++b) {
+        const std::size_t count = static_cast<std::size_t>(std::count_if(
+            all.ids.begin(), all.ids.end(), [&](int id) { return OnBoard(*candidates[b].board, id); }));
+        if (count > most) {
+            most = count;
+            found.board = b;
+        }
+    }
+    const BoardLayout& layout = candidates[found.board].layout;
+    const MarkerBoard& board = *candidates[found.board].board;
     // Only this board's markers.
     FoundMarkers ours;
     ours.rejected = all.rejected;
     for (std::size_t i = 0; i < all.ids.size(); ++i) {
-        if (std::find(board.ids().begin(), board.ids().end(), all.ids[i]) != board.ids().end()) {
+        if (OnBoard(board, all.ids[i])) {
             ours.corners.push_back(all.corners[i]);
             ours.ids.push_back(all.ids[i]);
         } else {
@@ -95,7 +82,7 @@ Found DetectOnce(const cv::Mat& grey, const BoardLayout& layout, const MarkerBoa
     board.RefineMarkers(grey, ours);
     const double side = MedianMarkerSide(ours.corners);
     const double squareInCamera = side * layout.square / layout.marker;
-    KeepConsistentMarkers(board, ours.corners, ours.ids, squareInCamera);
+    KeepConsistentMarkers(board, static_cast<float>(layout.square), ours);
     found.markers = static_cast<int>(ours.ids.size());
     if (ours.ids.empty()) {
         return found;
@@ -106,20 +93,13 @@ Found DetectOnce(const cv::Mat& grey, const BoardLayout& layout, const MarkerBoa
     if (charuco.empty()) {
         return found;
     }
-    // The final refinement, in a window that stays clear of the markers:
-    // they begin 15 % of a square from each corner.
-    const int window = std::clamp(static_cast<int>(std::lround(0.12 * squareInCamera)), 2, 12);
-    std::vector<cv::Point2f> refined = charuco;
-    cv::cornerSubPix(grey, refined, cv::Size(window, window), cv::Size(-1, -1),
-                     cv::TermCriteria(cv::TermCriteria::EPS | cv::TermCriteria::COUNT, 100, 1e-4));
-    for (std::size_t i = 0; i < refined.size(); ++i) {
-        // A corner the refinement carried away (an occluder's edge) is not
-        // the board's.
-        if (cv::norm(refined[i] - charuco[i]) <= std::max(1.0, 0.15 * squareInCamera)) {
-            found.corners.push_back(refined[i]);
-            found.ids.push_back(charucoIds[i]);
-        }
-    }
+    // The final refinement, each corner in a window of its own square's
+    // size; then the corners around them that no marker gives: toward the
+    // display's edges, and where markers went unread.
+    RefineCorners(grey, board, static_cast<float>(layout.square), squareInCamera, charuco, charucoIds);
+    found.corners = std::move(charuco);
+    found.ids = std::move(charucoIds);
+    GrowCorners(grey, board, static_cast<float>(layout.square), found.corners, found.ids);
     return found;
 }
 
@@ -148,7 +128,7 @@ double Coverage(const std::vector<PointPair>& pairs, cv::Size display) {
 }
 
 double PatternCoverage(const std::vector<PointPair>& pairs, cv::Size display, PatternKind kind) {
-    const BoardLayout layout = LayoutFor(display.width, display.height, kind);
+    const BoardLayout layout = LayoutFor(display.width, display.height, BoardsOf(kind).front());
     // The inner corners span all but the outer squares.
     const double inner = static_cast<double>(layout.columns - 2) * (layout.rows - 2) * layout.square * layout.square;
     return layout.valid() && inner > 0 ? std::min(1.0, OutlineArea(pairs) / inner) : 0.0;
@@ -157,9 +137,16 @@ double PatternCoverage(const std::vector<PointPair>& pairs, cv::Size display, Pa
 PatternDetection Detect(const cv::Mat& frame, int displayWidth, int displayHeight, PatternKind kind,
                         bool mirroredFirst) {
     PatternDetection d;
-    const BoardLayout layout = LayoutFor(displayWidth, displayHeight, kind);
-    const std::shared_ptr<const MarkerBoard> board = BoardOf(layout);
-    if (!board) {
+    std::vector<Candidate> candidates;
+    for (const Board b : BoardsOf(kind)) {
+        Candidate c;
+        c.layout = LayoutFor(displayWidth, displayHeight, b);
+        c.board = BoardOf(c.layout);
+        if (c.board) {
+            candidates.push_back(std::move(c));
+        }
+    }
+    if (candidates.empty()) {
         d.reason = "the display is too small for a pattern";
         return d;
     }
@@ -174,27 +161,29 @@ PatternDetection Detect(const cv::Mat& frame, int displayWidth, int displayHeigh
     const auto inMirror = [&]() {
         cv::Mat flipped;
         cv::flip(grey, flipped, 1);
-        Found f = DetectOnce(flipped, layout, *board);
+        Found f = DetectOnce(flipped, candidates);
         for (cv::Point2f& p : f.corners) {
             p.x = static_cast<float>(grey.cols - 1) - p.x;
         }
         return f;
     };
-    Found found = mirroredFirst ? inMirror() : DetectOnce(grey, layout, *board);
+    Found found = mirroredFirst ? inMirror() : DetectOnce(grey, candidates);
     d.mirrored = mirroredFirst;
-    const std::size_t enough = std::max<std::size_t>(8, board->chessboardCorners().size() / 4);
+    const std::size_t enough = std::max<std::size_t>(8, candidates.front().board->chessboardCorners().size() / 4);
     if (found.corners.size() < enough) {
-        Found other = mirroredFirst ? DetectOnce(grey, layout, *board) : inMirror();
+        Found other = mirroredFirst ? DetectOnce(grey, candidates) : inMirror();
         if (other.corners.size() > found.corners.size()) {
             found = std::move(other);
             d.mirrored = !mirroredFirst;
         }
     }
     d.markers = found.markers;
+    const Candidate& seen = candidates[found.board];
     for (std::size_t i = 0; i < found.corners.size(); ++i) {
-        d.pairs.push_back({cv::Point2d(found.corners[i]), CornerOnDisplay(layout, *board, found.ids[i])});
+        d.pairs.push_back({cv::Point2d(found.corners[i]), CornerOnDisplay(seen.layout, *seen.board, found.ids[i])});
         d.corners.push_back(found.ids[i]);
     }
+    DropStrayCorners(d.pairs, d.corners, grey.size(), cv::Size(displayWidth, displayHeight));
     d.coverage = Coverage(d.pairs, cv::Size(displayWidth, displayHeight));
     d.patternCoverage = PatternCoverage(d.pairs, cv::Size(displayWidth, displayHeight), kind);
     d.ok = !d.pairs.empty();

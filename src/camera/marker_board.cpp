@@ -15,7 +15,10 @@
 namespace quarvel::detail {
 namespace {
 
-constexpr auto kDictionary = cv::aruco::DICT_4X4_250;
+// 4 x 4 markers: the first 250 are those of the 250-marker dictionary (the
+// validation board and the calibration board of earlier releases use
+// them), the calibration board takes the rest.
+constexpr auto kDictionary = cv::aruco::DICT_4X4_1000;
 // Looking again for markers the board predicts: how close a candidate must
 // lie to the prediction (pixels), and how many bit errors it may carry
 // relative to the dictionary's correction capacity.

@@ -28,7 +28,7 @@ class MarkerBoard {
 public:
     // columns x rows squares of `square` units, markers of `marker` units
     // in the white squares, numbered from `firstId` in the order OpenCV
-    // places them, from the 4x4 dictionary of 250 markers. Throws what
+    // places them, from the 4x4 dictionary of 1000 markers. Throws what
     // OpenCV throws for an impossible board.
     MarkerBoard(int columns, int rows, float square, float marker, int firstId);
 

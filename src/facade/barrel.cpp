@@ -5,6 +5,8 @@
 
 #include "facade/facade_state.h"
 #include "model/chain.h"
+#include "model/lens_map.h"
+#include "model/model_access.h"
 #include "model/setup.h"
 
 quarvel::Geometry Quarvel::StoredGeometry() const noexcept {
@@ -48,6 +50,9 @@ quarvel::CalibrationParams Quarvel::StoredParams() const noexcept {
         p.displayWidth = state->loadReport->calibratedWidth;
         p.displayHeight = state->loadReport->calibratedHeight;
     }
+    if (state) {
+        p.lens = state->lens;
+    }
     return p;
 }
 
@@ -73,6 +78,12 @@ quarvel::Geometry Quarvel::RunBarrelSetUp(quarvel::DisplayInfo* used) noexcept {
     const quarvel::Geometry g = quarvel::SetUpBarrel(imageWidth, imageHeight, focalZ, size, StoredGeometry());
     StoreGeometry(g);
     if (state) {
+        // The lens stage's tables follow the geometry they were built for.
+        try {
+            state->lensMap = quarvel::detail::BuildLensMap(StoredParams(), g);
+        } catch (...) {
+            state->lensMap.reset();  // no memory for them: the barrel and matrix alone
+        }
         if (!size.empty()) {
             state->setUpDisplay = size;
         } else if (g.outcome == quarvel::Geometry::Outcome::Uncorrected) {
@@ -97,7 +108,17 @@ CvPoint Quarvel::CorrectKeyStonePointByMat(const FPoint& p) const {
     return quarvel::detail::ProjectToPixel(keyStoneMat, p);
 }
 
-CvPoint Quarvel::CorrectPoint(const CvPoint& p) const { return CorrectKeyStonePointByMat(CorrectBarrelPoint(p)); }
+quarvel::detail::Chain Quarvel::LoadedChain() const noexcept {
+    return quarvel::detail::ChainOf(focalZ, StoredGeometry(), keyStoneMat,
+                                    state && state->lensMap ? state->lensMap.get() : nullptr);
+}
+
+CvPoint Quarvel::CorrectPoint(const CvPoint& p) const {
+    if (state && state->lensMap) {
+        return quarvel::detail::CorrectPixel(LoadedChain(), p);
+    }
+    return CorrectKeyStonePointByMat(CorrectBarrelPoint(p));
+}
 
 cv::Point Quarvel::CorrectPoint(const cv::Point& p) const {
     const CvPoint out = CorrectPoint(cvPoint(p.x, p.y));
@@ -105,23 +126,23 @@ cv::Point Quarvel::CorrectPoint(const cv::Point& p) const {
 }
 
 cv::Point2d Quarvel::CorrectPointSubpixel(const cv::Point2d& p) const {
-    return quarvel::detail::CorrectSubpixel(quarvel::detail::ChainOf(focalZ, StoredGeometry(), keyStoneMat), p);
+    return quarvel::detail::CorrectSubpixel(LoadedChain(), p);
 }
 
 cv::Point2d Quarvel::InvertPoint(const cv::Point2d& display) const {
-    return quarvel::detail::Invert(quarvel::detail::ChainOf(focalZ, StoredGeometry(), keyStoneMat), display);
+    return quarvel::detail::Invert(LoadedChain(), display);
 }
 
 void Quarvel::CorrectPoints(const CvPoint* in, CvPoint* out, std::size_t n) const {
-    quarvel::detail::CorrectPixels(quarvel::detail::ChainOf(focalZ, StoredGeometry(), keyStoneMat), in, out, n);
+    quarvel::detail::CorrectPixels(LoadedChain(), in, out, n);
 }
 
 bool Quarvel::CorrectPoints(cv::InputArray points, cv::OutputArray corrected) const {
-    return quarvel::detail::CorrectArray(quarvel::detail::ChainOf(focalZ, StoredGeometry(), keyStoneMat), points, corrected);
+    return quarvel::detail::CorrectArray(LoadedChain(), points, corrected);
 }
 
 bool Quarvel::InvertPoints(cv::InputArray display, cv::OutputArray camera) const {
-    return quarvel::detail::InvertArray(quarvel::detail::ChainOf(focalZ, StoredGeometry(), keyStoneMat), display, camera);
+    return quarvel::detail::InvertArray(LoadedChain(), display, camera);
 }
 
 quarvel::Model Quarvel::LoadedModel() const {
@@ -131,7 +152,8 @@ quarvel::Model Quarvel::LoadedModel() const {
         g.outcome = set.outcome;
         g.cornerFactor = set.cornerFactor;
     }
-    return quarvel::Model(StoredParams(), state ? state->setUpDisplay : cv::Size(), g);
+    return quarvel::detail::ModelAccess::With(StoredParams(), state ? state->setUpDisplay : cv::Size(), g,
+                                              state ? state->lensMap : nullptr);
 }
 
 quarvel::Model Quarvel::GetModel() const {
@@ -145,5 +167,6 @@ quarvel::Model Quarvel::GetModel() const {
         const quarvel::DisplayInfo asked = DisplayForSetUp();
         display = cv::Size(asked.width, asked.height);
     }
-    return quarvel::Model(p, display, loaded.geometry());
+    return quarvel::detail::ModelAccess::With(p, display, loaded.geometry(),
+                                              quarvel::detail::ModelAccess::Lens(loaded));
 }

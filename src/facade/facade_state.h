@@ -7,6 +7,7 @@
 
 #include <quarvel/load_report.h>
 
+#include "model/lens_map.h"
 #include "preview/paint_cache.h"
 
 namespace quarvel::detail {
@@ -22,6 +23,11 @@ struct FacadeState {
     // The preview maps for the loaded calibration. A copy starts without:
     // the cache follows the calibration, and a copy may be loaded otherwise.
     std::shared_ptr<PaintCache> previews = std::make_shared<PaintCache>();
+    // The lens stage the last load read (none: the record's chain alone),
+    // and its tables for the geometry the last set-up derived; copies share
+    // them (they never change).
+    LensStage lens;
+    std::shared_ptr<const LensMap> lensMap;
 };
 
 // A copy of `state` without its previews; null where memory ran out.

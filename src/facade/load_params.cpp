@@ -22,6 +22,9 @@ void Quarvel::LoadParams(const quarvel::CalibrationParams& params) {
         planeNormal.clear();  // three floats; only an exhausted heap gets here
     }
     reader.reset();
+    if (state) {
+        state->lens = params.lens;
+    }
     quarvel::DisplayInfo display;
     const quarvel::Geometry setup = RunBarrelSetUp(&display);
     if (!state) {
@@ -38,6 +41,13 @@ void Quarvel::LoadParams(const quarvel::CalibrationParams& params) {
         report->setup = setup;
         report->calibratedWidth = params.displayWidth;
         report->calibratedHeight = params.displayHeight;
+        report->lens.present = params.lens.active();
+        report->lens.applied = state->lensMap != nullptr;
+        report->lens.form = params.lens.form;
+        report->lens.residual = !params.lens.grid.empty();
+        if (report->lens.present && !report->lens.applied) {
+            report->lens.problem = "its values cannot be used";
+        }
         state->loadReport = std::move(report);
     } catch (...) {
         state->loadReport.reset();

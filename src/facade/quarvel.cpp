@@ -22,6 +22,8 @@ std::unique_ptr<FacadeState> CopyState(const FacadeState* state) noexcept {
             copy->hostDisplay = state->hostDisplay;
             copy->setUpDisplay = state->setUpDisplay;
             copy->loadReport = state->loadReport;
+            copy->lens = state->lens;
+            copy->lensMap = state->lensMap;
         }
         return copy;
     } catch (...) {

@@ -57,6 +57,9 @@ bool Quarvel::ReadIniParam(const char* path) {
         shearX = values.shearX;
         keyStoneMat = values.matrix;
         reader = std::move(next);
+        if (state) {
+            state->lens = values.lens;
+        }
 
         quarvel::DisplayInfo display;
         const quarvel::Geometry setup = RunBarrelSetUp(&display);

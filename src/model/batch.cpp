@@ -5,6 +5,7 @@
 
 #include "model/chain.h"
 #include "model/chain_kernel.h"
+#include "model/lens_map.h"
 #include "model/zero_test.h"
 
 namespace quarvel::detail {
@@ -28,6 +29,10 @@ ChainParams KernelParams(const Chain& c) noexcept {
 
 void CorrectPixels(const Chain& c, const CvPoint* in, CvPoint* out, std::size_t n) noexcept {
     if (in == nullptr || out == nullptr || n == 0) {
+        return;
+    }
+    if (c.lens != nullptr) {
+        c.lens->CorrectPixels(in, out, n);
         return;
     }
     static_assert(sizeof(CvPoint) == sizeof(KernelPoint) && offsetof(CvPoint, y) == offsetof(KernelPoint, y),

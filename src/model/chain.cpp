@@ -9,6 +9,7 @@
 
 #include "model/chain.h"
 
+#include "model/lens_map.h"
 #include "model/numeric.h"
 #include "model/zero_test.h"
 
@@ -51,10 +52,16 @@ CvPoint ProjectToPixel(const cv::Matx33f& m, const FPoint& p) noexcept {
 }
 
 CvPoint CorrectPixel(const Chain& c, const CvPoint& p) noexcept {
+    if (c.lens != nullptr) {
+        return c.lens->CorrectPixel(p);
+    }
     return ProjectToPixel(c.matrix, BarrelMapping(c, p.x, p.y));
 }
 
 cv::Point2d CorrectSubpixel(const Chain& c, const cv::Point2d& p) noexcept {
+    if (c.lens != nullptr) {
+        return c.lens->Correct(p);
+    }
     const ProjectiveTerms t = ProjectiveStep(c.matrix, BarrelMapping(c, p.x, p.y));
     return cv::Point2d(static_cast<double>(t.x) / t.w, static_cast<double>(t.y) / t.w);
 }

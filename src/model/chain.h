@@ -16,8 +16,11 @@
 
 namespace quarvel::detail {
 
+class LensMap;
+
 // Everything the main chain reads: the focal value, the source centre, the
-// display fit and the matrix.
+// display fit and the matrix; and the lens stage in front of them, where a
+// calibration has one (null: none, every result the plain chain's).
 struct Chain {
     float focal;
     float centerX;
@@ -26,10 +29,12 @@ struct Chain {
     float outCenterX;
     float outCenterY;
     cv::Matx33f matrix;
+    const LensMap* lens = nullptr;
 };
 
-inline Chain ChainOf(float focal, const Geometry& g, const cv::Matx33f& matrix) noexcept {
-    return Chain{focal, g.centerX, g.centerY, g.scale, g.outCenterX, g.outCenterY, matrix};
+inline Chain ChainOf(float focal, const Geometry& g, const cv::Matx33f& matrix,
+                     const LensMap* lens = nullptr) noexcept {
+    return Chain{focal, g.centerX, g.centerY, g.scale, g.outCenterX, g.outCenterY, matrix, lens};
 }
 
 // Barrel magnification of a point at squared radius s from the centre for
@@ -61,6 +66,8 @@ ProjectiveTerms ProjectiveStep(const cv::Matx33f& m, const FPoint& p) noexcept;
 CvPoint ProjectToPixel(const cv::Matx33f& m, const FPoint& p) noexcept;
 
 // The whole chain: integer, sub-pixel (unrounded quotients) and inverse.
+// With a lens stage, the stage first; the integer result is then the
+// sub-pixel one rounded as the chain rounds.
 CvPoint CorrectPixel(const Chain& c, const CvPoint& p) noexcept;
 cv::Point2d CorrectSubpixel(const Chain& c, const cv::Point2d& p) noexcept;
 cv::Point2d Invert(const Chain& c, const cv::Point2d& display) noexcept;

@@ -5,11 +5,15 @@
 #include <limits>
 
 #include "model/chain.h"
+#include "model/lens_map.h"
 #include "model/zero_test.h"
 
 namespace quarvel::detail {
 
 cv::Point2d Invert(const Chain& chain, const cv::Point2d& display) noexcept {
+    if (chain.lens != nullptr) {
+        return chain.lens->Invert(display);
+    }
     constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
     const cv::Point2d none(kNaN, kNaN);
     const double X = display.x;

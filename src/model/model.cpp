@@ -3,6 +3,8 @@
 #include <quarvel/model.h>
 
 #include "model/chain.h"
+#include "model/lens_map.h"
+#include "model/model_access.h"
 
 namespace quarvel {
 namespace {
@@ -17,9 +19,39 @@ cv::Size DisplayFor(const CalibrationParams& params, cv::Size display) noexcept 
     return cv::Size(kAssumedDisplayWidth, kAssumedDisplayHeight);
 }
 
-detail::Chain ChainOf(const Model& m) noexcept {
-    return detail::ChainOf(m.params().focalZ, m.geometry(), m.params().matrix);
+}  // namespace
+
+namespace detail {
+
+Model ModelAccess::With(const CalibrationParams& params, cv::Size display, const Geometry& geometry,
+                        std::shared_ptr<const LensMap> lens) {
+    // Without building the tables the caller hands in.
+    CalibrationParams plain = params;
+    plain.lens = LensStage();
+    Model m(plain, display, geometry);
+    m.params_.lens = params.lens;
+    m.lens_ = std::move(lens);
+    return m;
 }
+
+const std::shared_ptr<const LensMap>& ModelAccess::Lens(const Model& m) noexcept { return m.lens_; }
+
+Chain ModelAccess::ChainOf(const Model& m) noexcept {
+    return detail::ChainOf(m.params().focalZ, m.geometry(), m.params().matrix, m.lens_.get());
+}
+
+std::shared_ptr<const LensMap> BuildLensMap(const CalibrationParams& params, const Geometry& geometry) {
+    if (!params.lens.active() || !UsableLens(params.lens)) {
+        return nullptr;
+    }
+    return std::make_shared<const LensMap>(params, detail::ChainOf(params.focalZ, geometry, params.matrix));
+}
+
+}  // namespace detail
+
+namespace {
+
+detail::Chain ChainOf(const Model& m) noexcept { return detail::ModelAccess::ChainOf(m); }
 
 }  // namespace
 
@@ -28,10 +60,11 @@ Model::Model() : Model(CalibrationParams()) {}
 Model::Model(const CalibrationParams& params, cv::Size display)
     : params_(params),
       display_(DisplayFor(params, display)),
-      geometry_(SetUpBarrel(params.imageWidth, params.imageHeight, params.focalZ, display_)) {}
+      geometry_(SetUpBarrel(params.imageWidth, params.imageHeight, params.focalZ, display_)),
+      lens_(detail::BuildLensMap(params_, geometry_)) {}
 
 Model::Model(const CalibrationParams& params, cv::Size display, const Geometry& geometry)
-    : params_(params), display_(display), geometry_(geometry) {}
+    : params_(params), display_(display), geometry_(geometry), lens_(detail::BuildLensMap(params_, geometry_)) {}
 
 cv::Point Model::CorrectPoint(const cv::Point& p) const noexcept {
     const CvPoint r = detail::CorrectPixel(ChainOf(*this), cvPoint(p.x, p.y));

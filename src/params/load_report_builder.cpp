@@ -1,5 +1,7 @@
 #include "params/load_report_builder.h"
 
+#include "params/lens_section.h"
+
 #include <algorithm>
 #include <deque>
 #include <set>
@@ -171,8 +173,10 @@ LoadReport BuildLoadReport(const CTabrel& reader, const std::string& path) {
         report.entries.push_back(std::move(entry));
     }
 
+    const std::string lensSection = Utf8(kLensSection);
     for (const Folded* f : fileNames) {
-        if (f->name.first == kOwnSection || claimed.count(f->name) != 0) {
+        if (f->name.first == kOwnSection || claimed.count(f->name) != 0 ||
+            (f->name.first == lensSection && IsLensKey(f->name.second.c_str()))) {
             continue;
         }
         report.unknownKeys.push_back(UnknownKey{f->name.first, f->name.second});
@@ -180,6 +184,11 @@ LoadReport BuildLoadReport(const CTabrel& reader, const std::string& path) {
     const cv::Size calibrated = CalibratedDisplay(reader);
     report.calibratedWidth = calibrated.width;
     report.calibratedHeight = calibrated.height;
+    LensStage lens;
+    report.lens.present = ReadLensSection(reader, lens, report.lens.problem);
+    report.lens.applied = lens.active();
+    report.lens.form = lens.form;
+    report.lens.residual = !lens.grid.empty();
     return report;
 }
 

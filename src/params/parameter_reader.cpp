@@ -5,6 +5,7 @@
 #include <quarvel/parameter_file.h>
 
 #include "params/load_report_builder.h"
+#include "params/lens_section.h"
 #include "params/param_table.h"
 #include "params/usability.h"
 
@@ -42,6 +43,10 @@ void ReadParameters(const CTabrel& reader, CalibrationParams& params) noexcept {
         params.displayWidth = recorded.width;
         params.displayHeight = recorded.height;
     }
+    // The lens stage belongs to the file as a whole: one without the
+    // section (or with one that cannot be used) has none.
+    std::string problem;
+    ReadLensSection(reader, params.lens, problem);
 }
 
 }  // namespace quarvel::detail

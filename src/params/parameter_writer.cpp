@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "model/numeric.h"
+#include "params/lens_section.h"
 #include "params/param_table.h"
 #include "platform/text_encoding.h"
 
@@ -50,6 +51,7 @@ std::string GbkText(const CalibrationParams& p) {
         }
         text += std::string(e.key) + "=" + ValueText(p, e, normalIndex) + "\r\n";
     }
+    text += detail::LensSectionText(p.lens);
     if (p.displayWidth > 0 && p.displayHeight > 0) {
         text += std::string("\r\n[") + detail::kOwnSection + "]\r\n" + detail::kCalibratedDisplayKey + "=" +
                 std::to_string(p.displayWidth) + "x" + std::to_string(p.displayHeight) + "\r\n";

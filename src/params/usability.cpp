@@ -22,6 +22,9 @@ std::string UnusableReason(const LoadReport& report, const Model& model) {
                    report.entries[1].key + ")";
         }
     }
+    if (report.lens.present && !report.lens.applied) {
+        return "its lens section cannot be used: " + report.lens.problem;
+    }
     const CalibrationParams& p = model.params();
     if (p.imageWidth <= 0 || p.imageHeight <= 0) {
         return "its image size " + std::to_string(p.imageWidth) + " x " + std::to_string(p.imageHeight) +

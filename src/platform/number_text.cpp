@@ -50,7 +50,10 @@ std::optional<int> ParseInt32(std::string_view text) noexcept {
     return value;
 }
 
-std::optional<float> ParseFloat(std::string_view text) noexcept {
+namespace {
+
+template <typename Real>
+std::optional<Real> ParseReal(std::string_view text) noexcept {
     text = StripPlus(text);
     // A decimal number starts with a digit or a point (after an optional
     // minus); this turns away "inf", "nan" and "infinity" before from_chars
@@ -62,7 +65,7 @@ std::optional<float> ParseFloat(std::string_view text) noexcept {
     if (body.empty() || !(IsDigit(body.front()) || body.front() == '.')) {
         return std::nullopt;
     }
-    float value = 0.0f;
+    Real value = 0;
     const char* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, value, std::chars_format::general);
     if (ec != std::errc() || ptr != end || !std::isfinite(value)) {
@@ -70,5 +73,11 @@ std::optional<float> ParseFloat(std::string_view text) noexcept {
     }
     return value;
 }
+
+}  // namespace
+
+std::optional<float> ParseFloat(std::string_view text) noexcept { return ParseReal<float>(text); }
+
+std::optional<double> ParseDouble(std::string_view text) noexcept { return ParseReal<double>(text); }
 
 }  // namespace quarvel::detail

@@ -22,6 +22,9 @@ std::optional<int> ParseInt32(std::string_view text) noexcept;
 // float range, hexadecimal forms, "inf" and "nan" are refused.
 std::optional<float> ParseFloat(std::string_view text) noexcept;
 
+// The same in double precision (the lens stage's values).
+std::optional<double> ParseDouble(std::string_view text) noexcept;
+
 }  // namespace quarvel::detail
 
 #endif

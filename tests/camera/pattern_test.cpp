@@ -1,11 +1,14 @@
-// The patterns: pixel-exact boards for every display size, the validation
-// board's corners between the calibration board's, and a perfect view of
-// each found exactly.
+// The patterns: pixel-exact boards for every display size whose corners
+// reach within half a square of every edge, the validation board's corners
+// between the calibration board's, the pattern of earlier releases still
+// found, and a perfect view of each found exactly.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 
 #include <quarvel/pattern.h>
+
+#include "camera/board.h"
 
 namespace {
 
@@ -22,9 +25,21 @@ TEST(Pattern, FillsTheDisplayWithSquaresOnPixelBoundaries) {
         // Seen by a camera that is the display itself, every corner is where
         // the pattern says, between pixels.
         const quarvel::PatternDetection seen = quarvel::DetectCalibrationPattern(pattern, display.width, display.height);
-        ASSERT_GE(seen.pairs.size(), 100u) << display << ": " << seen.reason;
+        ASSERT_GE(seen.pairs.size(), 130u) << display << ": " << seen.reason;
         EXPECT_FALSE(seen.mirrored);
-        EXPECT_GT(seen.coverage, 0.6) << display;  // the inner corners: all but a square at each edge
+        // Every corner, those beside the squares the edges cut included: they
+        // reach within half a square of each edge.
+        EXPECT_DOUBLE_EQ(seen.patternCoverage, 1.0) << display;
+        EXPECT_GT(seen.coverage, 0.8) << display;
+        double left = display.width;
+        double right = 0;
+        for (const quarvel::PointPair& p : seen.pairs) {
+            left = std::min(left, p.display.x);
+            right = std::max(right, p.display.x);
+        }
+        const int square = std::max(display.width, display.height) / 16 / 2 * 2;
+        EXPECT_LE(left, 0.75 * square) << display;
+        EXPECT_GE(right, display.width - 1 - 0.75 * square) << display;
         for (const quarvel::PointPair& p : seen.pairs) {
             EXPECT_EQ(p.display.x - std::floor(p.display.x), 0.5) << display;
             EXPECT_EQ(p.display.y - std::floor(p.display.y), 0.5) << display;
@@ -80,11 +95,11 @@ TEST(Pattern, IsTheSamePictureWhicheverOpenCVDrawsIt) {
         PatternKind kind;
         std::uint64_t hash;
     } cases[] = {
-        {{1920, 1080}, PatternKind::Calibration, 0x8846de8fa060a9bbull},
-        {{1280, 800}, PatternKind::Calibration, 0x8795ffe1e950e012ull},
-        {{1080, 1920}, PatternKind::Calibration, 0x01b98bcd7f08693bull},
-        {{1280, 720}, PatternKind::Validation, 0x8404716be9ebf2ddull},
-        {{1280, 800}, PatternKind::Validation, 0xf78505b8e2dc82adull},
+        {{1920, 1080}, PatternKind::Calibration, 0x691230c815f005ffull},
+        {{1280, 800}, PatternKind::Calibration, 0x26b0cb9d36c59b5bull},
+        {{1080, 1920}, PatternKind::Calibration, 0xaeba1cd45128f07bull},
+        {{1280, 720}, PatternKind::Validation, 0xd875f8abc6e6407full},
+        {{1280, 800}, PatternKind::Validation, 0x31e798ab0151e182ull},
     };
     for (const auto& c : cases) {
         const cv::Mat picture = c.kind == PatternKind::Calibration
@@ -92,6 +107,32 @@ TEST(Pattern, IsTheSamePictureWhicheverOpenCVDrawsIt) {
                                     : quarvel::MakeValidationPattern(c.display.width, c.display.height);
         EXPECT_EQ(PictureHash(picture), c.hash) << c.display << " kind " << static_cast<int>(c.kind) << ": 0x"
                                                 << std::hex << PictureHash(picture);
+    }
+}
+
+// Frames taken of the calibration pattern earlier releases drew (squares
+// on the display's edges, marker ids from 0) are still found, each corner
+// where that pattern had it; the picture is exactly the one they drew.
+TEST(Pattern, TheEarlierCalibrationPatternIsStillFound) {
+    using quarvel::detail::Board;
+    const struct {
+        cv::Size display;
+        std::uint64_t hash;  // what the earlier releases drew
+    } cases[] = {{{1920, 1080}, 0x8846de8fa060a9bbull}, {{1280, 800}, 0x8795ffe1e950e012ull}};
+    for (const auto& c : cases) {
+        const cv::Mat earlier =
+            quarvel::detail::DrawBoard(quarvel::detail::LayoutFor(c.display.width, c.display.height, Board::EarlierCalibration));
+        EXPECT_EQ(PictureHash(earlier), c.hash) << c.display;
+        const quarvel::PatternDetection seen =
+            quarvel::DetectCalibrationPattern(earlier, c.display.width, c.display.height);
+        ASSERT_GE(seen.pairs.size(), 100u) << seen.reason;
+        const int square = std::max(c.display.width, c.display.height) / 16 / 2 * 2;
+        for (const quarvel::PointPair& p : seen.pairs) {
+            EXPECT_NEAR(p.camera.x, p.display.x, 0.05);
+            EXPECT_NEAR(p.camera.y, p.display.y, 0.05);
+            // That board's corners lie on whole squares from the edge.
+            EXPECT_EQ(std::fmod(p.display.x + 0.5, square), 0.0) << p.display;
+        }
     }
 }
 

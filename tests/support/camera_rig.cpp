@@ -9,10 +9,14 @@
 namespace quarvel::test {
 
 CameraRig::CameraRig(const Model& truth, const RigOptions& options)
-    : truth_(truth), options_(options), random_(options.seed) {
+    : CameraRig(cv::Size(truth.params().imageWidth, truth.params().imageHeight), truth.display(),
+                [truth](const cv::Point2d& p) { return truth.CorrectPointSubpixel(p); }, options) {}
+
+CameraRig::CameraRig(cv::Size camera, cv::Size display, const Mapping& cameraToDisplay, const RigOptions& options)
+    : camera_(camera), display_(display), options_(options), random_(options.seed) {
     const int s = std::max(1, options.supersample);
-    const int width = truth.params().imageWidth;
-    const int height = truth.params().imageHeight;
+    const int width = camera.width;
+    const int height = camera.height;
     // Sample (i, j) of camera pixel (x, y) sits at x + (i + 0.5) / s - 0.5:
     // the pixel's footprint is [x - 0.5, x + 0.5].
     mapX_.create(height * s, width * s, CV_32FC1);
@@ -21,7 +25,7 @@ CameraRig::CameraRig(const Model& truth, const RigOptions& options)
         float* mx = mapX_.ptr<float>(y);
         float* my = mapY_.ptr<float>(y);
         for (int x = 0; x < width * s; ++x) {
-            const cv::Point2d d = truth.CorrectPointSubpixel(cv::Point2d((x + 0.5) / s - 0.5, (y + 0.5) / s - 0.5));
+            const cv::Point2d d = cameraToDisplay(cv::Point2d((x + 0.5) / s - 0.5, (y + 0.5) / s - 0.5));
             const bool finite = std::isfinite(d.x) && std::isfinite(d.y);
             mx[x] = finite ? static_cast<float>(d.x) : -1e6f;
             my[x] = finite ? static_cast<float>(d.y) : -1e6f;
@@ -71,7 +75,7 @@ cv::Mat CameraRig::Luminance(const cv::Mat& picture) {
     cv::Mat samples;
     cv::remap(light, samples, mapX_, mapY_, cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar(options_.wall));
     cv::Mat luminance;
-    cv::resize(samples, luminance, cv::Size(truth_.params().imageWidth, truth_.params().imageHeight), 0, 0,
+    cv::resize(samples, luminance, camera_, 0, 0,
                cv::INTER_AREA);
     seen_.emplace_back(picture.clone(), luminance);
     return luminance;
@@ -100,7 +104,7 @@ std::function<cv::Mat(const cv::Mat&)> CameraRig::Capture(int lag, int settleFra
     };
     auto state = std::make_shared<State>();
     const cv::Mat black =
-        cv::Mat::zeros(truth_.display().height, truth_.display().width, CV_8UC1);
+        cv::Mat::zeros(display_.height, display_.width, CV_8UC1);
     return [this, state, lag, settleFrames, maxFrames, black](const cv::Mat& picture) -> cv::Mat {
         if (++state->calls > maxFrames) {
             return cv::Mat();

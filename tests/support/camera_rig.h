@@ -36,8 +36,12 @@ struct RigOptions {
 
 class CameraRig {
 public:
+    // Where each camera position looks on the display: a camera of `camera`
+    // size, a display of `display` size. NaN: nowhere (the wall).
+    using Mapping = std::function<cv::Point2d(const cv::Point2d&)>;
+    CameraRig(cv::Size camera, cv::Size display, const Mapping& cameraToDisplay, const RigOptions& options);
     // `truth` maps camera pixels (its image size) to display pixels (its
-    // display).
+    // display) through the library's own chain: the same-model cases.
     CameraRig(const Model& truth, const RigOptions& options);
 
     // What the camera sees of `picture` (the display's size, 8-bit grey),
@@ -50,12 +54,11 @@ public:
     // `settleFrames` frames. Returns an empty frame after `maxFrames` calls.
     std::function<cv::Mat(const cv::Mat&)> Capture(int lag, int settleFrames, int maxFrames = 400);
 
-    const Model& truth() const { return truth_; }
-
 private:
     cv::Mat Luminance(const cv::Mat& picture);  // the display as the camera sees it, before the sensor
 
-    Model truth_;
+    cv::Size camera_;
+    cv::Size display_;
     RigOptions options_;
     cv::Mat mapX_;  // supersampled camera positions -> display positions
     cv::Mat mapY_;

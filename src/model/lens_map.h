@@ -1,0 +1,100 @@
+#ifndef QUARVEL_SRC_MODEL_LENS_MAP_H
+#define QUARVEL_SRC_MODEL_LENS_MAP_H
+
+// The lens stage as a model applies it: for every node of a lattice over
+// the camera image (every kStep pixels, and two nodes beyond each edge),
+// the position the barrel and matrix should be given; Catmull-Rom
+// interpolation between nodes (accurate to about 1e-3 camera pixels for the
+// strongest lenses a fit takes); and, built the first time a batch of
+// integer points asks, the corrected integer position of every camera
+// pixel, so that batches cost one lookup a point.
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/core/types_c.h>
+
+#include <quarvel/lens.h>
+#include <quarvel/model.h>
+
+namespace quarvel::detail {
+
+struct Chain;
+
+// The lens model alone (no homography, no residual), in camera pixels:
+// where an undistorted position is seen, and the reverse (Newton's
+// method; NaN where it does not converge).
+cv::Point2d DistortPixel(const LensStage& lens, const cv::Point2d& undistorted) noexcept;
+cv::Point2d UndistortPixel(const LensStage& lens, const cv::Point2d& seen) noexcept;
+
+// The residual B-spline at a camera position, display pixels (0 without
+// one); the lattice spans a camera image of `image` size.
+cv::Point2d Residual(const LensStage& lens, cv::Size image, const cv::Point2d& camera) noexcept;
+
+// The 16 control points a columns x rows lattice over `image` weighs at a
+// camera position (index row by row, weight); what Residual sums.
+struct SplineTerm {
+    int index;
+    double weight;
+};
+void ResidualTerms(int columns, int rows, cv::Size image, const cv::Point2d& camera, SplineTerm terms[16]) noexcept;
+
+// The whole stage's target: H(undistort(p)) + residual(p), display pixels.
+cv::Point2d StageDisplay(const LensStage& lens, cv::Size image, const cv::Point2d& camera) noexcept;
+
+// Whether the stage's values can be used at all: finite, a known form, a
+// positive focal length, a residual grid that fits its size.
+bool UsableLens(const LensStage& lens) noexcept;
+
+class LensMap {
+public:
+    static constexpr int kStep = 8;      // camera pixels between nodes
+    static constexpr int kMargin = 2;    // nodes beyond each edge of the image
+
+    // The stage of `params` for the plain chain `plain` (the barrel and
+    // matrix of the same parameters on the model's display).
+    LensMap(const CalibrationParams& params, const Chain& plain);
+
+    // The position the barrel and matrix are given for camera position p
+    // (NaN beyond the lattice, or where the lens has no inverse).
+    cv::Point2d Stage(const cv::Point2d& p) const noexcept;
+
+    // The full chain for camera position p: the plain chain's unrounded
+    // quotients at Stage(p).
+    cv::Point2d Correct(const cv::Point2d& p) const noexcept;
+    // Rounded as the integer chain rounds: trunc(v + 0.5), INT_MIN where
+    // there is no integer value.
+    CvPoint CorrectPixel(const CvPoint& p) const noexcept;
+    // n integer points: each as CorrectPixel, bit for bit, through the
+    // table of every camera pixel (built on first use).
+    void CorrectPixels(const CvPoint* in, CvPoint* out, std::size_t n) const noexcept;
+
+    // The camera position the full chain carries to `display`: the plain
+    // chain's inverse is not needed (the stage undoes it), only the lens
+    // model forward, the homography's inverse and a few steps for the
+    // residual. NaN where there is none.
+    cv::Point2d Invert(const cv::Point2d& display) const noexcept;
+
+    const LensStage& lens() const noexcept { return lens_; }
+
+private:
+    const std::vector<CvPoint>* Table() const noexcept;
+
+    LensStage lens_;
+    cv::Size image_;
+    std::unique_ptr<Chain> plain_;
+    cv::Matx33d toUndistorted_;  // the homography's inverse
+    int columns_ = 0;            // nodes across and down
+    int rows_ = 0;
+    std::vector<cv::Point2d> nodes_;  // row by row
+    mutable std::once_flag tableOnce_;
+    mutable std::vector<CvPoint> table_;  // every camera pixel, row by row
+    mutable bool tableBuilt_ = false;
+};
+
+}  // namespace quarvel::detail
+
+#endif
