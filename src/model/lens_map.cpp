@@ -191,12 +191,13 @@ LensMap::LensMap(const CalibrationParams& params, const Chain& plain)
     if (!UsableLens(lens_) || image_.area() <= 0 || image_.width > 16384 || image_.height > 16384) {
         return;  // no nodes: every position is NaN
     }
-    columns_ = (image_.width - 1) / kStep + 2 * kMargin + 2;
-    rows_ = (image_.height - 1) / kStep + 2 * kMargin + 2;
+    step_ = std::max(kStep, (std::max(image_.width, image_.height) + kMostNodes - 1) / kMostNodes);
+    columns_ = (image_.width - 1) / step_ + 2 * kMargin + 2;
+    rows_ = (image_.height - 1) / step_ + 2 * kMargin + 2;
     nodes_.resize(static_cast<std::size_t>(columns_) * rows_);
     for (int r = 0; r < rows_; ++r) {
         for (int c = 0; c < columns_; ++c) {
-            const cv::Point2d camera((c - kMargin) * kStep, (r - kMargin) * kStep);
+            const cv::Point2d camera((c - kMargin) * step_, (r - kMargin) * step_);
             const cv::Point2d target = StageDisplay(lens_, image_, camera);
             nodes_[static_cast<std::size_t>(r * columns_ + c)] =
                 Finite(target) ? detail::Invert(*plain_, target) : kNowhere;
@@ -205,8 +206,8 @@ LensMap::LensMap(const CalibrationParams& params, const Chain& plain)
 }
 
 cv::Point2d LensMap::Stage(const cv::Point2d& p) const noexcept {
-    const double gx = p.x / kStep + kMargin;
-    const double gy = p.y / kStep + kMargin;
+    const double gx = p.x / step_ + kMargin;
+    const double gy = p.y / step_ + kMargin;
     if (!(gx >= 1.0 && gy >= 1.0 && gx < columns_ - 2 && gy < rows_ - 2)) {
         return kNowhere;
     }
@@ -241,7 +242,14 @@ CvPoint LensMap::CorrectPixel(const CvPoint& p) const noexcept {
     return out;
 }
 
-const std::vector<CvPoint>* LensMap::Table() const noexcept {
+const std::vector<CvPoint>* LensMap::Table(std::size_t batch) const noexcept {
+    if (tableBuilt_.load(std::memory_order_acquire)) {
+        return &table_;
+    }
+    if (batch < kTableBatch || image_.area() <= 0 || nodes_.empty() ||
+        static_cast<long long>(image_.width) * image_.height > kTableArea) {
+        return nullptr;
+    }
     std::call_once(tableOnce_, [this]() noexcept {
         try {
             std::vector<CvPoint> table(static_cast<std::size_t>(image_.area()));
@@ -251,19 +259,19 @@ const std::vector<CvPoint>* LensMap::Table() const noexcept {
                 }
             }
             table_ = std::move(table);
-            tableBuilt_ = true;
+            tableBuilt_.store(true, std::memory_order_release);
         } catch (...) {
-            tableBuilt_ = false;  // no memory for it: points are corrected one by one
+            // no memory for it: points are corrected one by one
         }
     });
-    return tableBuilt_ ? &table_ : nullptr;
+    return tableBuilt_.load(std::memory_order_acquire) ? &table_ : nullptr;
 }
 
 void LensMap::CorrectPixels(const CvPoint* in, CvPoint* out, std::size_t n) const noexcept {
     if (in == nullptr || out == nullptr || n == 0) {
         return;
     }
-    const std::vector<CvPoint>* table = image_.area() > 0 && !nodes_.empty() ? Table() : nullptr;
+    const std::vector<CvPoint>* table = Table(n);
     for (std::size_t i = 0; i < n; ++i) {
         const CvPoint p = in[i];
         if (table != nullptr && p.x >= 0 && p.y >= 0 && p.x < image_.width && p.y < image_.height) {

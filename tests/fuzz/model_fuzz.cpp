@@ -1,5 +1,5 @@
 // Fuzzes the model: arbitrary parameter values (NaN, infinities and
-// denormals included) and display sizes, then the set-up, every
+// denormals included), lens stages and display sizes, then the set-up, every
 // correction, the inverse, the batch against the one-by-one chain, and
 // the diagnosis.
 
@@ -31,6 +31,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     p.focalZ = AnyFloat(input);
     for (float& m : p.matrix.val) {
         m = input.ConsumeBool() ? AnyFloat(input) : static_cast<float>(input.ConsumeIntegralInRange<int>(-4, 4));
+    }
+    if (input.ConsumeBool()) {
+        // A lens stage, on an image small enough that its tables stay cheap.
+        p.imageWidth = input.ConsumeIntegralInRange<int>(-4, 200);
+        p.imageHeight = input.ConsumeIntegralInRange<int>(-4, 200);
+        quarvel::LensStage& lens = p.lens;
+        lens.form = input.ConsumeBool() ? quarvel::LensStage::Form::Polynomial : quarvel::LensStage::Form::Fisheye;
+        lens.centerX = AnyFloat(input);
+        lens.centerY = AnyFloat(input);
+        lens.focal = AnyFloat(input);
+        for (double& k : lens.k) {
+            k = AnyFloat(input);
+        }
+        for (double& t : lens.p) {
+            t = AnyFloat(input);
+        }
+        for (double& h : lens.homography.val) {
+            h = input.ConsumeBool() ? AnyFloat(input) : input.ConsumeIntegralInRange<int>(-2, 2);
+        }
+        if (input.ConsumeBool()) {
+            // A residual grid, its counts sometimes not matching its points.
+            lens.gridColumns = input.ConsumeIntegralInRange<int>(0, 8);
+            lens.gridRows = input.ConsumeIntegralInRange<int>(0, 8);
+            lens.grid.resize(input.ConsumeIntegralInRange<std::size_t>(0, 64));
+            for (cv::Point2d& g : lens.grid) {
+                g = cv::Point2d(AnyFloat(input), AnyFloat(input));
+            }
+        }
     }
     const cv::Size display(input.ConsumeIntegral<int>(), input.ConsumeIntegral<int>());
     const quarvel::Model model(p, display);

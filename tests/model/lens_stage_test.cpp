@@ -25,23 +25,26 @@ const cv::Size kDisplay(1920, 1080);
 
 // A calibration with a barrel and a keystone, and a lens stage of `form`
 // in front: a webcam-like lens about a centre off the image's, a
-// homography onto the display, and, when asked, a residual grid.
-quarvel::CalibrationParams Staged(LensStage::Form form, bool grid) {
-    quarvel::CalibrationParams p =
-        quarvel::test::ParamsOf(kCamera.width, kCamera.height, 2500.0f, cv::Matx33f(1.4f, 0.02f, 20, -0.01f, 1.4f, 10,
-                                                                                    1e-5f, 2e-5f, 1));
+// homography onto the display, and, when asked, a residual grid. `scale`
+// makes the same camera with more pixels.
+quarvel::CalibrationParams Staged(LensStage::Form form, bool grid, double scale = 1.0) {
+    const auto s = static_cast<float>(scale);
+    quarvel::CalibrationParams p = quarvel::test::ParamsOf(
+        static_cast<int>(kCamera.width * scale), static_cast<int>(kCamera.height * scale), 2500.0f * s,
+        cv::Matx33f(1.4f / s, 0.02f / s, 20, -0.01f / s, 1.4f / s, 10, 1e-5f / s, 2e-5f / s, 1));
     p.displayWidth = kDisplay.width;
     p.displayHeight = kDisplay.height;
     LensStage& l = p.lens;
     l.form = form;
-    l.centerX = 646.5;
-    l.centerY = 355.25;
-    l.focal = 768.0;
+    l.centerX = 646.5 * scale;
+    l.centerY = 355.25 * scale;
+    l.focal = 768.0 * scale;
     l.k[0] = form == LensStage::Form::Fisheye ? 0.05 : -0.12;
     l.k[1] = form == LensStage::Form::Fisheye ? -0.01 : 0.04;
     l.p[0] = 8e-4;
     l.p[1] = -5e-4;
-    l.homography = cv::Matx33d(1.45, 0.03, 25.0, -0.02, 1.43, 18.0, 2e-5, 1e-5, 1.0);
+    l.homography = cv::Matx33d(1.45, 0.03, 25.0, -0.02, 1.43, 18.0, 2e-5, 1e-5, 1.0) *
+                   cv::Matx33d(1.0 / scale, 0, 0, 0, 1.0 / scale, 0, 0, 0, 1);
     if (grid) {
         l.gridColumns = 6;
         l.gridRows = 5;
@@ -70,18 +73,30 @@ cv::Point2d ByOpenCv(const LensStage& l, const cv::Point2d& camera) {
 }
 
 TEST(LensStage, PutsPointsWhereOpenCvsCameraModelDoes) {
-    const quarvel::CalibrationParams p = Staged(LensStage::Form::Polynomial, false);
-    const Model m(p, kDisplay);
-    ASSERT_TRUE(m.hasLensStage());
-    double worst = 0;
-    for (int y = 0; y < kCamera.height; y += 37) {
-        for (int x = 0; x < kCamera.width; x += 41) {
-            const cv::Point2d c(x + 0.3, y + 0.7);
-            worst = std::max(worst, cv::norm(m.CorrectPointSubpixel(c) - ByOpenCv(p.lens, c)));
+    // A 1280 x 720 camera, and the same lens on a 4096 x 2304 one, whose
+    // lattice is coarser (in pixels) and whose pixels no table holds.
+    for (const double scale : {1.0, 3.2}) {
+        const quarvel::CalibrationParams p = Staged(LensStage::Form::Polynomial, false, scale);
+        const Model m(p, kDisplay);
+        ASSERT_TRUE(m.hasLensStage());
+        double worst = 0;
+        std::vector<cv::Point> pixels;
+        for (int y = 0; y < p.imageHeight; y += static_cast<int>(37 * scale)) {
+            for (int x = 0; x < p.imageWidth; x += static_cast<int>(41 * scale)) {
+                const cv::Point2d c(x + 0.3, y + 0.7);
+                worst = std::max(worst, cv::norm(m.CorrectPointSubpixel(c) - ByOpenCv(p.lens, c)));
+                pixels.emplace_back(x, y);
+            }
+        }
+        // The stage's lattice is interpolated: within a few thousandths.
+        EXPECT_LT(worst, 5e-3) << "scale " << scale;
+        std::vector<cv::Point> batch(pixels.size());
+        m.CorrectPoints(pixels.data(), batch.data(), pixels.size());
+        for (std::size_t i = 0; i < pixels.size(); ++i) {
+            ASSERT_EQ(batch[i], m.CorrectPoint(pixels[i])) << pixels[i] << " scale " << scale;
         }
     }
-    // The stage's lattice is interpolated: within a few thousandths.
-    EXPECT_LT(worst, 5e-3);
+    const quarvel::CalibrationParams p = Staged(LensStage::Form::Polynomial, false);
     // Without a stage, the same values give the barrel and matrix alone.
     quarvel::CalibrationParams plain = p;
     plain.lens = LensStage();
@@ -115,17 +130,31 @@ TEST(LensStage, EveryDoorGivesTheSameBits) {
 
             const Model m(file.params, kDisplay);
             const Model fromClass = q.GetModel();
-            std::vector<cv::Point> points;
-            for (int y = -20; y < kCamera.height + 20; y += 7) {
-                for (int x = -20; x < kCamera.width + 20; x += 9) {
-                    points.emplace_back(x, y);
+            // Every camera pixel and a margin around the image, in one
+            // batch (which reads the table of every pixel) and in a few
+            // small ones (corrected point by point).
+            std::vector<cv::Point> all;
+            for (int y = -20; y < kCamera.height + 20; ++y) {
+                for (int x = -20; x < kCamera.width + 20; ++x) {
+                    all.emplace_back(x, y);
                 }
             }
+            std::vector<cv::Point> points;
+            std::vector<std::size_t> at;
+            for (std::size_t i = 0; i < all.size(); i += 61) {
+                points.push_back(all[i]);
+                at.push_back(i);
+            }
             std::vector<cv::Point> batch(points.size());
-            m.CorrectPoints(points.data(), batch.data(), points.size());
+            for (std::size_t from = 0; from < points.size(); from += 1000) {
+                m.CorrectPoints(points.data() + from, batch.data() + from, std::min<std::size_t>(1000, points.size() - from));
+            }
+            std::vector<cv::Point> whole(all.size());
+            m.CorrectPoints(all.data(), whole.data(), all.size());
             for (std::size_t i = 0; i < points.size(); ++i) {
                 const cv::Point one = m.CorrectPoint(points[i]);
                 ASSERT_EQ(batch[i], one) << points[i];
+                ASSERT_EQ(whole[at[i]], one) << points[i];
                 const CvPoint viaClass = q.CorrectPoint(cvPoint(points[i].x, points[i].y));
                 ASSERT_EQ(cv::Point(viaClass.x, viaClass.y), one) << points[i];
                 ASSERT_EQ(fromClass.CorrectPoint(points[i]), one);
