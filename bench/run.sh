@@ -38,6 +38,10 @@ awk -F, '
     print ""
     report("CorrectPoints (full chain) vs cv::perspectiveTransform, per point", \
            ratio("BM_CorrectPointsBatch", "BM_OpenCvPerspectiveTransform"), 1.0)
+    report("CorrectPoints with a lens stage vs without it (same calibration)", \
+           ratio("BM_CorrectPointsLensStage", "BM_CorrectPointsPlainSameCalibration"), 1.3)
+    printf "%-62s %6.0f ms\n", "Lens stage tables, built once per load (1680x1050 camera)", \
+           1000 / ips["BM_LensStageTable/iterations:3"]
     report("CorrectPoint one by one vs the batch scalar fallback", \
            ratio("BM_CorrectPointPerPoint", "BM_CorrectPointsScalarFallback"), 1.3)
     report("First painting of a 1680x1050 source vs cv::remap 1680x1050", \

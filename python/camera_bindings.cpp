@@ -56,12 +56,13 @@ py::object DetectionObject(const quarvel::PatternDetection& d) {
 }
 
 py::object CalibrateWithCameraPy(const py::function& capture, std::pair<int, int> display, bool barrel,
-                                 int framesToCombine, int maxFrames) {
+                                 int framesToCombine, int maxFrames, bool lens) {
     RequirePatternDisplay(display);
     quarvel::CameraCalibrationOptions options;
     options.displayWidth = display.first;
     options.displayHeight = display.second;
     options.barrel = barrel;
+    options.lens = lens;
     options.framesToCombine = framesToCombine;
     options.maxFrames = maxFrames;
     // The Python camera's exception (or a frame of the wrong kind),
@@ -133,9 +134,11 @@ void BindCamera(py::module_& m) {
         "number), markers, mirrored, coverage.");
     m.def("calibrate_with_camera", &CalibrateWithCameraPy, py::arg("capture"), py::arg("display"),
           py::arg("barrel") = true, py::arg("frames_to_combine") = 5, py::arg("max_frames") = 150,
+          py::arg("lens") = true,
           "Calibrates through a camera: capture(shown) shows the (H, W) uint8 picture full-screen and returns the "
           "next camera frame (grey or BGR uint8; None ends it). Returns ok, reason, fit (what fit_calibration "
-          "returns), validation_rms, validation_max, validation_pairs, frames_used, frames_read, camera_size, pairs, "
+          "returns; its expected error is at least the validation's), validation_rms, validation_max, "
+          "validation_pairs, frames_used, frames_read, camera_size, pairs, "
           "mirrored, coverage.");
 }
 

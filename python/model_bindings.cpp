@@ -31,6 +31,34 @@ cv::Size SizeOf(const std::optional<std::pair<int, int>>& display) {
 }  // namespace
 
 void BindModel(py::module_& m) {
+    py::class_<LensStage>(m, "LensStage",
+                          "The lens stage in front of the barrel and matrix (see the C++ header quarvel/lens.h).")
+        .def(py::init<>())
+        .def_property_readonly("form",
+                               [](const LensStage& l) {
+                                   return l.form == LensStage::Form::Polynomial ? "polynomial"
+                                          : l.form == LensStage::Form::Fisheye  ? "fisheye"
+                                                                                : "none";
+                               })
+        .def_readonly("center_x", &LensStage::centerX)
+        .def_readonly("center_y", &LensStage::centerY)
+        .def_readonly("focal", &LensStage::focal)
+        .def_property_readonly("k", [](const LensStage& l) { return std::make_tuple(l.k[0], l.k[1], l.k[2], l.k[3]); })
+        .def_property_readonly("p", [](const LensStage& l) { return std::make_pair(l.p[0], l.p[1]); })
+        .def_property_readonly("homography",
+                               [](const LensStage& l) {
+                                   py::array_t<double> h({3, 3});
+                                   for (int i = 0; i < 9; ++i) {
+                                       h.mutable_at(i / 3, i % 3) = l.homography.val[i];
+                                   }
+                                   return h;
+                               })
+        .def_property_readonly("grid", [](const LensStage& l) { return std::make_pair(l.gridColumns, l.gridRows); },
+                               "(columns, rows) of the residual grid; (0, 0): none")
+        .def_property_readonly("active", &LensStage::active);
+    py::class_<CalibrationParams>(m.attr("CalibrationParams"))
+        .def_readwrite("lens", &CalibrationParams::lens, "the lens stage (form 'none': the barrel and matrix alone)");
+
     // The set-up's result is the load report's SetupReport (one C++ type).
     m.attr("Geometry") = m.attr("SetupReport");
 
@@ -48,6 +76,7 @@ void BindModel(py::module_& m) {
                                    return std::make_pair(model.display().width, model.display().height);
                                })
         .def_property_readonly("geometry", &Model::geometry)
+        .def_property_readonly("has_lens_stage", &Model::hasLensStage)
         .def(
             "correct_point",
             [](const Model& model, std::pair<int, int> p) {

@@ -52,6 +52,10 @@ py::object FitObject(const quarvel::FitResult& fit) {
     result.attr("max") = fit.max;
     result.attr("leave_one_out_rms") = fit.leaveOneOutRms;
     result.attr("used") = fit.used;
+    result.attr("model") = fit.model;
+    result.attr("expected_rms") = fit.expectedRms;
+    result.attr("expected_max") = fit.expectedMax;
+    result.attr("lens_stage") = fit.params.lens.active();
     return result;
 }
 

@@ -41,7 +41,7 @@ py::array RenderBarrelPy(const Quarvel& q, const py::array& image, bool filled) 
 }
 
 py::object FitCalibrationPy(const py::array& pairs, std::pair<int, int> image, std::pair<int, int> display,
-                            bool barrel, double outlierPixels) {
+                            bool barrel, double outlierPixels, bool lens) {
     if (pairs.ndim() != 2 || pairs.shape(1) != 4) {
         throw py::value_error("pairs must be an (N, 4) array of x, y, X, Y");
     }
@@ -61,6 +61,7 @@ py::object FitCalibrationPy(const py::array& pairs, std::pair<int, int> image, s
     options.displayHeight = display.second;
     options.barrel = barrel;
     options.outlierPixels = outlierPixels;
+    options.lens = lens;
     quarvel::FitResult fit;
     {
         py::gil_scoped_release unlocked;
@@ -134,6 +135,11 @@ PYBIND11_MODULE(quarvel, m) {
         .def_readonly("out_center_y", &quarvel::SetupReport::outCenterY)
         .def_readonly("center_x", &quarvel::SetupReport::centerX)
         .def_readonly("center_y", &quarvel::SetupReport::centerY);
+    py::class_<quarvel::LensReport>(m, "LensReport", "The lens stage a file holds.")
+        .def_readonly("present", &quarvel::LensReport::present)
+        .def_readonly("applied", &quarvel::LensReport::applied)
+        .def_readonly("residual", &quarvel::LensReport::residual)
+        .def_readonly("problem", &quarvel::LensReport::problem);
     py::class_<quarvel::LoadReport>(m, "LoadReport", "What the last read_ini_param found.")
         .def_readonly("loaded", &quarvel::LoadReport::loaded)
         .def_readonly("ok", &quarvel::LoadReport::ok, "the load gives a usable calibration")
@@ -146,7 +152,8 @@ PYBIND11_MODULE(quarvel, m) {
         .def_readonly("display", &quarvel::LoadReport::display)
         .def_readonly("setup", &quarvel::LoadReport::setup)
         .def_readonly("calibrated_width", &quarvel::LoadReport::calibratedWidth)
-        .def_readonly("calibrated_height", &quarvel::LoadReport::calibratedHeight);
+        .def_readonly("calibrated_height", &quarvel::LoadReport::calibratedHeight)
+        .def_readonly("lens", &quarvel::LoadReport::lens);
 
     py::class_<quarvel::CalibrationParams>(m, "CalibrationParams", "Every value of a parameter file.")
         .def(py::init<>())
@@ -194,10 +201,11 @@ PYBIND11_MODULE(quarvel, m) {
         .def_readwrite("display_height", &quarvel::CalibrationParams::displayHeight);
 
     m.def("fit_calibration", &FitCalibrationPy, py::arg("pairs"), py::arg("image"), py::arg("display"),
-          py::arg("barrel") = true, py::arg("outlier_pixels") = 3.0,
-          "Fits focal value and matrix to an (N, 4) array of camera x, y and display X, Y for image=(w, h) on "
-          "display=(w, h). Returns ok, reason, params, fitted (N, 2), residuals, leave_one_out, inliers, rms, max, "
-          "leave_one_out_rms, used.");
+          py::arg("barrel") = true, py::arg("outlier_pixels") = 3.0, py::arg("lens") = true,
+          "Fits focal value and matrix (and a lens stage where the pairs support one, unless lens=False) to an "
+          "(N, 4) array of camera x, y and display X, Y for image=(w, h) on display=(w, h). Returns ok, reason, "
+          "params, model, fitted (N, 2), residuals, leave_one_out, inliers, rms, max, leave_one_out_rms, used, "
+          "expected_rms and expected_max (the error to expect over the whole display the camera sees), lens_stage.");
     m.def(
         "write_parameter_file",
         [](const std::string& path, const quarvel::CalibrationParams& params, bool utf8) {

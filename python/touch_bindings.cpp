@@ -195,6 +195,7 @@ void BindTouch(py::module_& m) {
         .def_readwrite("frames_per_second", &TouchCalibrationOptions::framesPerSecond,
                        "the frames' times when feed is given none")
         .def_readwrite("barrel", &TouchCalibrationOptions::barrel)
+        .def_readwrite("lens", &TouchCalibrationOptions::lens, "a lens stage where the targets support one")
         .def_readwrite("outlier_pixels", &TouchCalibrationOptions::outlierPixels);
     FlattenBlobs(calibration, &TouchCalibrationOptions::blobs);
 

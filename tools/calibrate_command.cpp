@@ -71,7 +71,12 @@ constexpr const char* kHelp =
     "  --base BASE.ini     copy the nine entries the correction does not use\n"
     "                      (keystone plane, rotation, shear) from BASE.ini\n"
     "  --utf8              write UTF-8 instead of GBK\n"
-    "  --no-barrel         fit the matrix alone (focal value 0)\n"
+    "  --no-barrel         fit the matrix alone (focal value 0), no lens stage\n"
+    "  --plain             no lens stage: the barrel and matrix alone, a file any\n"
+    "                      reader of the original sections corrects exactly as\n"
+    "                      Quarvel does (by default a lens stage is fitted where\n"
+    "                      the pairs support one and it lowers the expected error,\n"
+    "                      and written in a section of its own)\n"
     "with --touch, the blobs that count as fingers:\n"
     "@BLOB_OPTIONS@"
     "  --report OUT.png    a picture of the fit: over the display, the targets,\n"
@@ -80,7 +85,11 @@ constexpr const char* kHelp =
     "                      and their residual vectors\n"
     "\n"
     "A summary line follows: \"rms R px, max M px, leave-one-out rms L px, N of T\n"
-    "pairs used\".\n"
+    "pairs used\", then what was fitted (\"model: ...\") and the error to expect\n"
+    "over the whole display the camera sees, regions with no pair included:\n"
+    "\"expected error over the display: R px rms, M px max\" (each region of the\n"
+    "display left out in turn and predicted without it). Above half a pixel it\n"
+    "warns.\n"
     "\n"
     "exit status: 0 a trustworthy fit, written; 1 no trustworthy fit (too few\n"
     "             pairs, targets on one line, a matrix with w <= 0 over the\n"
@@ -95,7 +104,7 @@ int RunCalibrate(const Args& args) {
     std::vector<Option> options = {
         {"image", 0, true},   {"output", 'o', true}, {"base", 0, true},  {"utf8", 0, false}, {"no-barrel", 0, false},
         {"report", 0, true},  {"targets", 0, true},  {"frame", 0, true}, {"camera", 0, true}, {"touch", 0, true},
-        kDisplayOption};
+        {"plain", 0, false}, kDisplayOption};
     options.insert(options.end(), BlobOptionList().begin(), BlobOptionList().end());
     if (const auto error = ParseOptions(args, options, parsed)) {
         return UsageError("calibrate ", "calibrate: " + *error);
@@ -147,6 +156,7 @@ int RunCalibrate(const Args& args) {
     setup.output = parsed.Get("output");
     setup.utf8 = parsed.Has("utf8");
     setup.barrel = !parsed.Has("no-barrel");
+    setup.lens = !parsed.Has("plain") && !parsed.Has("no-barrel");
 
     if (parsed.Has("frame")) {
         return RunFrameMode(parsed.Get("frame"), setup);

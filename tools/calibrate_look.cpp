@@ -68,6 +68,7 @@ int RunCameraMode(const std::string& source, const CalibrateSetup& setup) {
     options.displayWidth = setup.display.width;
     options.displayHeight = setup.display.height;
     options.barrel = setup.barrel;
+    options.lens = setup.lens;
     options.progress = [&](const CameraProgress& p) {
         std::printf("%s pattern: frame %d, %d corners%s\n",
                     p.showing == PatternKind::Calibration ? "calibration" : "validation", p.frame, p.corners,

@@ -20,6 +20,7 @@ struct CalibrateSetup {
     CalibrationParams base;  // the unused entries, from --base
     bool utf8 = false;
     bool barrel = true;
+    bool lens = true;   // false (--plain): the barrel and matrix alone
     BlobOptions blobs;  // --touch: what counts as a finger
 };
 

@@ -106,6 +106,7 @@ int FinishCalibration(const std::vector<PointPair>& pairs, const FitResult& fit,
         PrintSummary(fit, pairs.size());
     }
     PrintFocal(fit);
+    PrintExpectedError(fit);
     if (!setup.report.empty() && !report.empty()) {
         if (!WriteImage(setup.report, report)) {
             return Fail(kUsage, "cannot write '" + setup.report + "'");
@@ -128,6 +129,7 @@ FitOptions OptionsFor(const CalibrateSetup& setup, cv::Size image) {
     o.displayWidth = setup.display.width;
     o.displayHeight = setup.display.height;
     o.barrel = setup.barrel;
+    o.lens = setup.lens;
     return o;
 }
 

@@ -34,6 +34,7 @@ int RunTouchMode(const std::string& source, cv::Size grid, const CalibrateSetup&
     options.displayWidth = setup.display.width;
     options.displayHeight = setup.display.height;
     options.barrel = setup.barrel;
+    options.lens = setup.lens;
     options.blobs = setup.blobs;
     TouchCalibration calibration(options);
     const int total = static_cast<int>(calibration.targets().size());

@@ -52,6 +52,20 @@ void PrintFocal(const FitResult& fit) {
     }
 }
 
+void PrintExpectedError(const FitResult& fit) {
+    if (!fit.model.empty()) {
+        std::printf("model: %s\n", fit.model.c_str());
+    }
+    if (fit.pairs.empty()) {
+        return;
+    }
+    std::printf("expected error over the display: %.3f px rms, %.3f px max\n", fit.expectedRms, fit.expectedMax);
+    if (!(fit.expectedRms <= 0.5)) {
+        std::printf("warning: expect errors above half a pixel over the display; what helps: a camera that sees the "
+                    "whole display (the pattern's corners reaching its edges), a flatter lens, a sharper view\n");
+    }
+}
+
 std::string CopyBase(const std::string& path, CalibrationParams& params) {
     const ParameterFile base = ReadParameterFile(path);
     if (!base.read) {

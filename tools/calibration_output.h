@@ -22,6 +22,11 @@ void PrintSummary(const FitResult& fit, std::size_t pairs);
 // "focal value F (corner magnification K)" or "no barrel correction".
 void PrintFocal(const FitResult& fit);
 
+// What was fitted ("model: ..."), the expected error over the display
+// ("expected error over the display: R px rms, M px max") and, above half a
+// pixel, a warning that says what would help.
+void PrintExpectedError(const FitResult& fit);
+
 // The nine entries the correction does not use, read from `path` into
 // `params`. The error message, or an empty string.
 std::string CopyBase(const std::string& path, CalibrationParams& params);

@@ -27,8 +27,10 @@ constexpr const char* kHelp =
     "are not positive, a focal value too short for the image, a barrel with no\n"
     "finite value, a matrix whose w is zero or negative somewhere over the image\n"
     "(points lost or mirrored), a folded picture, a file calibrated for another\n"
-    "display size. The nine entries the correction does not use\n"
-    "(keystone plane, rotation, shear) are reported; their absence is a note.\n"
+    "display size, a lens section that cannot be used. The lens stage in front\n"
+    "of the barrel and matrix, where the file has one, is named. The nine\n"
+    "entries the correction does not use (keystone plane, rotation, shear) are\n"
+    "reported; their absence is a note.\n"
     "\n"
     "  --display WxH|NAME  fit to this display size or RandR/Wayland output\n"
     "\n"
@@ -171,6 +173,18 @@ int RunCheck(const Args& args) {
         std::printf("output image: %d x %d, centre (%s, %s), scale %s%s\n", g.outWidth, g.outHeight,
                     FormatParameterValue(g.outCenterX).c_str(), FormatParameterValue(g.outCenterY).c_str(),
                     FormatParameterValue(scale).c_str(), g.outcome == Outcome::Uncorrected ? " (no barrel correction)" : "");
+    }
+    const LensReport& lens = r.lens;
+    if (!lens.present) {
+        std::printf("lens stage: none (the barrel and matrix alone)\n");
+    } else if (lens.applied) {
+        std::printf("lens stage: %s%s, in front of the barrel and matrix (a reader of the original sections alone "
+                    "corrects without it)\n",
+                    lens.form == LensStage::Form::Fisheye ? "fisheye" : "polynomial",
+                    lens.residual ? ", with a residual grid" : "");
+    } else {
+        std::printf("lens stage: not used\n");
+        Warn(warnings, "the lens section cannot be used: " + lens.problem);
     }
     // The library's own diagnosis of the loaded calibration: the one the
     // fit's trust checks use.

@@ -90,6 +90,7 @@ struct CameraCalibrationOptions {
     int displayWidth = 0;  // the display the patterns are shown on (required)
     int displayHeight = 0;
     bool barrel = true;          // as FitOptions
+    bool lens = true;            // as FitOptions
     double outlierPixels = 3.0;  // as FitOptions
     int framesToCombine = 5;     // settled frames averaged for each pattern
     int maxFrames = 150;         // frames after which a pattern that never settled is given up
@@ -101,7 +102,8 @@ struct CameraCalibrationResult {
     bool ok = false;     // a trustworthy fit, validated through the camera
     std::string reason;  // why not
     // What FitCalibration returned for the combined pairs and the camera
-    // size of the frames.
+    // size of the frames; its expected error is at least the validation's,
+    // which is measured.
     FitResult fit;
     // The corrected validation corners against where they were shown:
     // the error of the fitted calibration measured through the camera, in

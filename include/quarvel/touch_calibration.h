@@ -38,6 +38,7 @@ struct TouchCalibrationOptions {
     double stillPixels = 2.0;    // camera pixels it may wander from its mean while held
     double framesPerSecond = 30.0;  // the frames' times when Feed is given none
     bool barrel = true;             // as FitOptions
+    bool lens = true;               // as FitOptions (a lens stage takes at least 24 targets)
     double outlierPixels = 3.0;     // as FitOptions
 };
 

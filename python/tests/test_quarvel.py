@@ -349,3 +349,24 @@ def test_trackers_shared_between_threads_take_one_frame_at_a_time(q):
     for t in threads:
         t.join()
     assert errors == [] and tracker.frames == 160
+
+
+def test_a_lens_stage_where_the_pairs_support_one(tmp_path):
+    cv2 = pytest.importorskip("cv2")
+    # Targets seen through a wide lens (OpenCV's model), the display on a plane.
+    k = np.array([[700.0, 0, 645.0], [0, 700.0, 362.0], [0, 0, 1]])
+    dist = np.array([-0.3, 0.1, 0.0, 0.0, 0.0])
+    targets = np.array([[x, y] for y in np.linspace(135, 945, 6) for x in np.linspace(240, 1680, 9)])
+    plane = np.hstack([(targets - [960, 540]) / 1400.0, np.ones((len(targets), 1))])
+    seen, _ = cv2.projectPoints(plane, np.zeros(3), np.zeros(3), k, dist)
+    pairs = np.hstack([seen.reshape(-1, 2), targets])
+    staged = quarvel.fit_calibration(pairs, image=(1280, 720), display=(1920, 1080))
+    plain = quarvel.fit_calibration(pairs, image=(1280, 720), display=(1920, 1080), lens=False)
+    assert staged.ok and plain.ok
+    assert staged.lens_stage and "lens stage" in staged.model and not plain.lens_stage
+    assert staged.expected_rms < plain.expected_rms and staged.expected_max >= staged.expected_rms
+    path = tmp_path / "staged.ini"
+    quarvel.write_parameter_file(str(path), staged.params)
+    back = quarvel.read_parameter_file(str(path))
+    assert back.ok and back.params.lens.form == staged.params.lens.form and back.report.lens.applied
+    assert quarvel.Model(back.params, (1920, 1080)).has_lens_stage

@@ -12,6 +12,7 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr int kNearest = 4;  // pairs an error estimate takes its value from
+constexpr double kRegionSpacings = 1.5;  // a region's side, in typical pair spacings
 
 }  // namespace
 
@@ -35,7 +36,7 @@ double RegionSize(const std::vector<cv::Point2d>& display, const std::vector<boo
         return 100.0;
     }
     std::nth_element(nearest.begin(), nearest.begin() + static_cast<std::ptrdiff_t>(nearest.size() / 2), nearest.end());
-    return 1.5 * nearest[nearest.size() / 2];
+    return kRegionSpacings * nearest[nearest.size() / 2];
 }
 
 std::vector<double> LeaveRegionsOut(const std::vector<cv::Point2d>& display, const std::vector<bool>& use,
@@ -87,6 +88,7 @@ DisplayError ExpectedOverDisplay(const std::vector<cv::Point2d>& display, const 
     if (inside.size() >= 3) {
         cv::convexHull(inside, hull);
     }
+    const double spacing = region / kRegionSpacings;
     double sum = 0.0;
     int count = 0;
     std::vector<std::pair<double, std::size_t>> near(used.size());
@@ -103,15 +105,23 @@ DisplayError ExpectedOverDisplay(const std::vector<cv::Point2d>& display, const 
             const std::size_t k = std::min<std::size_t>(kNearest, near.size());
             std::partial_sort(near.begin(), near.begin() + static_cast<std::ptrdiff_t>(k), near.end());
             double squares = 0.0;
+            double largest = 0.0;
             for (std::size_t n = 0; n < k; ++n) {
                 squares += leftOut[near[n].second] * leftOut[near[n].second];
+                largest = std::max(largest, leftOut[near[n].second]);
             }
-            const double reach = std::max(1.0, near[0].first / region);
-            const double e = std::sqrt(squares / k) * reach * reach;
+            // Among the pairs, the left-out errors around; beyond them, the
+            // largest of those, growing with the square of how many pair
+            // spacings the fit reaches out (a fit's error grows at least so
+            // outside its data).
+            const double outside =
+                hull.size() >= 3 ? -cv::pointPolygonTest(hull, cv::Point2f(static_cast<float>(g.x), static_cast<float>(g.y)),
+                                                         true)
+                                 : near[0].first;
+            const bool among = outside <= 0.0;
+            const double reach = 1.0 + std::max(0.0, outside) / spacing;
+            const double e = among ? std::sqrt(squares / k) : largest * reach * reach;
             out.error.at<float>(r, c) = static_cast<float>(e);
-            const bool among = hull.size() >= 3 && cv::pointPolygonTest(hull, cv::Point2f(static_cast<float>(g.x),
-                                                                                            static_cast<float>(g.y)),
-                                                                        false) >= 0;
             out.coverage.at<unsigned char>(r, c) = among ? 2 : 1;
             sum += e * e;
             out.max = std::max(out.max, e);

@@ -36,9 +36,9 @@ struct DisplayError {
 inline constexpr int kMapStep = 20;  // display pixels per cell of the maps
 
 // The expected error over the display the camera sees (`seen(p)` for a
-// display position): at each point, the region-left-out errors of the
-// nearest pairs, growing with the square of the distance beyond the
-// region size where the point lies farther than that from every pair.
+// display position): among the pairs, the region-left-out errors of the
+// nearest ones; beyond them, the largest of those, growing with the square
+// of (1 + the distance beyond the pairs in pair spacings).
 DisplayError ExpectedOverDisplay(const std::vector<cv::Point2d>& display, const std::vector<bool>& use,
                                  const std::vector<double>& leftOut, cv::Size screen, double region,
                                  const std::function<bool(const cv::Point2d&)>& seen);

@@ -304,31 +304,42 @@ FitResult FitCalibration(const std::vector<PointPair>& pairs, const FitOptions& 
         const double region = detail::RegionSize(pr.display, reference);
         const std::vector<double> plainLeftOut =
             detail::LeaveRegionsOut(pr.display, reference, region, [&](const std::vector<bool>& without) {
-                const FitVector v = detail::Refine(model, fit, barrel, pr.camera, pr.display, without,
+                // The plain fit's own pairs without the region: pairs it
+                // rejected (where it cannot follow the lens) count as it
+                // predicts them, never as fitted.
+                std::vector<bool> fitted = without;
+                for (std::size_t i = 0; i < fitted.size(); ++i) {
+                    fitted[i] = fitted[i] && use[i];
+                }
+                const FitVector v = detail::Refine(model, fit, barrel, pr.camera, pr.display, fitted,
                                                    kRegionIterations);
                 std::vector<cv::Point2d> at;
                 model.Correct(model.Params(v, barrel), pr.camera, at);
                 return at;
             });
-        const Model plainModel = model.ModelOf(result.params);
-        const auto seenBy = [&options](const Model& m) {
-            return [&m, &options](const cv::Point2d& d) {
-                const cv::Point2d c = m.InvertPoint(d);
-                return c.x >= -0.5 && c.y >= -0.5 && c.x <= options.imageWidth - 0.5 && c.y <= options.imageHeight - 0.5;
-            };
+        // Where the camera sees the display: by the best model at hand (the
+        // lens model where one was fitted, used or not), so that a plainer
+        // fit's misfit at the edges cannot hide them.
+        CalibrationParams seeing = result.params;
+        if (lens.fitted) {
+            seeing.lens = lens.lens;
+        }
+        const Model seeingModel = model.ModelOf(seeing);
+        const auto seen = [&seeingModel, &options](const cv::Point2d& d) {
+            const cv::Point2d c = seeingModel.InvertPoint(d);
+            return c.x >= -0.5 && c.y >= -0.5 && c.x <= options.imageWidth - 0.5 && c.y <= options.imageHeight - 0.5;
         };
-        detail::DisplayError expected = detail::ExpectedOverDisplay(
-            pr.display, reference, plainLeftOut, lensPairs.screen, region, seenBy(plainModel));
+        detail::DisplayError expected =
+            detail::ExpectedOverDisplay(pr.display, reference, plainLeftOut, lensPairs.screen, region, seen);
         bool withLens = false;
         if (options.lens && lens.fitted) {
             detail::JudgeLensCandidate(lensPairs, lens);
             CalibrationParams staged = result.params;
             staged.lens = lens.lens;
             const Model stagedModel = model.ModelOf(staged);
-            const detail::DisplayError lensExpected = detail::ExpectedOverDisplay(
-                pr.display, lens.use, lens.leftOut, lensPairs.screen, lens.region, seenBy(stagedModel));
-            withLens = stagedModel.hasLensStage() &&
-                       lensExpected.rms < kLensGain * expected.rms - kLensMargin;
+            const detail::DisplayError lensExpected =
+                detail::ExpectedOverDisplay(pr.display, lens.use, lens.leftOut, lensPairs.screen, lens.region, seen);
+            withLens = stagedModel.hasLensStage() && lensExpected.rms < kLensGain * expected.rms - kLensMargin;
             if (withLens) {
                 result.params = staged;
                 use = lens.use;

@@ -127,11 +127,14 @@ double Coverage(const std::vector<PointPair>& pairs, cv::Size display) {
     return display.area() > 0 ? OutlineArea(pairs) / static_cast<double>(display.area()) : 0.0;
 }
 
-double PatternCoverage(const std::vector<PointPair>& pairs, cv::Size display, PatternKind kind) {
-    const BoardLayout layout = LayoutFor(display.width, display.height, BoardsOf(kind).front());
+double PatternCoverage(const std::vector<PointPair>& pairs, const BoardLayout& layout) {
     // The inner corners span all but the outer squares.
     const double inner = static_cast<double>(layout.columns - 2) * (layout.rows - 2) * layout.square * layout.square;
     return layout.valid() && inner > 0 ? std::min(1.0, OutlineArea(pairs) / inner) : 0.0;
+}
+
+double PatternCoverage(const std::vector<PointPair>& pairs, cv::Size display, PatternKind kind) {
+    return PatternCoverage(pairs, LayoutFor(display.width, display.height, BoardsOf(kind).front()));
 }
 
 PatternDetection Detect(const cv::Mat& frame, int displayWidth, int displayHeight, PatternKind kind,
@@ -185,7 +188,7 @@ PatternDetection Detect(const cv::Mat& frame, int displayWidth, int displayHeigh
     }
     DropStrayCorners(d.pairs, d.corners, grey.size(), cv::Size(displayWidth, displayHeight));
     d.coverage = Coverage(d.pairs, cv::Size(displayWidth, displayHeight));
-    d.patternCoverage = PatternCoverage(d.pairs, cv::Size(displayWidth, displayHeight), kind);
+    d.patternCoverage = PatternCoverage(d.pairs, seen.layout);
     d.ok = !d.pairs.empty();
     if (d.pairs.empty()) {
         d.mirrored = false;

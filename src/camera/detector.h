@@ -5,12 +5,15 @@
 
 #include <quarvel/pattern.h>
 
+#include "camera/board.h"
+
 namespace quarvel::detail {
 
 // The share of the display inside the outline of the pairs' display
 // positions, and the share of the pattern's own corner outline.
 double Coverage(const std::vector<PointPair>& pairs, cv::Size display);
 double PatternCoverage(const std::vector<PointPair>& pairs, cv::Size display, PatternKind kind);
+double PatternCoverage(const std::vector<PointPair>& pairs, const BoardLayout& layout);
 
 // DetectCalibrationPattern without its guard against exceptions.
 // `mirroredFirst` tries the mirror image first (a camera already known to

@@ -219,6 +219,7 @@ CameraCalibrationResult Calibrate(const std::function<cv::Mat(const cv::Mat&)>& 
     fit.displayWidth = options.displayWidth;
     fit.displayHeight = options.displayHeight;
     fit.barrel = options.barrel;
+    fit.lens = options.lens;
     fit.outlierPixels = options.outlierPixels;
     result.fit = FitCalibration(first.combined.pairs, fit);
     if (!result.fit.ok) {
@@ -249,6 +250,10 @@ CameraCalibrationResult Calibrate(const std::function<cv::Mat(const cv::Mat&)>& 
     }
     result.validationRms = std::sqrt(sum / result.validationPairs);
     result.validationMax = worst;
+    // Measured through the camera, the validation's error is the figure to
+    // expect where it lies above the fit's own estimate.
+    result.fit.expectedRms = std::max(result.fit.expectedRms, result.validationRms);
+    result.fit.expectedMax = std::max(result.fit.expectedMax, result.validationMax);
     result.ok = true;
     return result;
 }

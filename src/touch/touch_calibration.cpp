@@ -169,6 +169,7 @@ FitResult TouchCalibration::Result() const {
     o.displayWidth = state_->options.displayWidth;
     o.displayHeight = state_->options.displayHeight;
     o.barrel = state_->options.barrel;
+    o.lens = state_->options.lens;
     o.outlierPixels = state_->options.outlierPixels;
     return FitCalibration(state_->measured, o);
 }

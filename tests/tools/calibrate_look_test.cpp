@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <vector>
 #include <string>
 
 #include <opencv2/imgcodecs.hpp>
@@ -13,6 +15,7 @@
 #include <quarvel/quarvel.h>
 
 #include "support/camera_rig.h"
+#include "support/lens_truth.h"
 #include "support/synthetic.h"
 #include "support/tool.h"
 #include "support/xvfb.h"
@@ -66,6 +69,61 @@ TEST_F(ToolLook, CalibrateFromOneFrame) {
     const double heldOut = quarvel::test::HeldOutRms(truth, quarvel::Model(written.params), true);
     EXPECT_LE(heldOut, 0.05);
     std::printf("calibrate --frame on a 1920 x 1080 frame: held-out rms %.4f px\n", heldOut);
+}
+
+// Through a wide lens (OpenCV's camera model): a lens stage in its own
+// section, the expected error over the display printed and honest, and
+// --plain writing the barrel and matrix alone (what the stage's file holds
+// in its original sections), with a plain warning.
+TEST_F(ToolLook, AWideLensGetsALensStageAndAnHonestFigure) {
+    const cv::Size display(1920, 1080);
+    const cv::Size camera(1280, 720);
+    const quarvel::test::LensTruth truth(quarvel::test::WiderLens(), camera, display);
+    quarvel::test::CameraRig rig(camera, display, truth.Mapping(), quarvel::test::RigOptions());
+    const std::string frame = dir.Write("wide.png", "");
+    ASSERT_TRUE(cv::imwrite(frame, rig.See(quarvel::MakeCalibrationPattern(1920, 1080))));
+    const struct {
+        bool plain;
+        const char* model;
+        double heldOut;  // the most the file may be off over the view
+        bool warns;
+    } cases[] = {{false, "model: polynomial lens stage in front of the barrel and matrix", 0.15, false},
+                 {true, "model: barrel and matrix", 1e9, true}};
+    std::vector<quarvel::CalibrationParams> written;
+    for (const auto& c : cases) {
+        const std::string out = (dir.path() / (c.plain ? "plain.ini" : "lens.ini")).string();
+        std::vector<std::string> args = {"calibrate", "--frame", frame, "--display", "1920x1080", "-o", out};
+        if (c.plain) {
+            args.push_back("--plain");
+        }
+        const auto r = Run(args);
+        ASSERT_EQ(r.status, 0) << r.err << r.out;
+        EXPECT_NE(r.out.find(c.model), std::string::npos) << r.out;
+        const std::string label = "expected error over the display: ";
+        const std::size_t at = r.out.find(label);
+        ASSERT_NE(at, std::string::npos) << r.out;
+        const double expected = std::atof(r.out.c_str() + at + label.size());
+        EXPECT_EQ(r.out.find("warning: expect errors above half a pixel") != std::string::npos, c.warns) << r.out;
+        const quarvel::ParameterFile file = quarvel::ReadParameterFile(out);
+        ASSERT_TRUE(file.ok) << file.reason;
+        EXPECT_EQ(file.params.lens.active(), !c.plain);
+        const quarvel::Model fitted(file.params, display);
+        const quarvel::test::HeldOut h =
+            quarvel::test::HeldOutError(truth, [&fitted](const cv::Point2d& p) { return fitted.CorrectPointSubpixel(p); });
+        EXPECT_LE(h.rms, c.heldOut);
+        // Never flattering: at least half of what the truth says.
+        EXPECT_GE(expected, 0.5 * h.rms) << r.out;
+        std::printf("wide lens%s: held-out %.4f px rms, %.3f px max; expected %.4f px\n", c.plain ? ", --plain" : "",
+                    h.rms, h.max, expected);
+        written.push_back(file.params);
+        const auto check = Run({"check", "--display", "1920x1080", out});
+        EXPECT_NE(check.out.find(c.plain ? "lens stage: none" : "lens stage: polynomial, in front of"),
+                  std::string::npos)
+            << check.out;
+    }
+    // The stage's file keeps the plain fit in its original sections.
+    EXPECT_EQ(written[0].focalZ, written[1].focalZ);
+    EXPECT_EQ(written[0].matrix, written[1].matrix);
 }
 
 TEST_F(ToolLook, AFrameWithoutThePatternWritesNothing) {
