@@ -49,6 +49,19 @@ std::vector<unsigned char> ChainKey(const Model& model) {
     std::memcpy(at, floats, sizeof floats);
     std::memcpy(at + sizeof floats, ints, sizeof ints);
     std::memcpy(at + sizeof floats + sizeof ints, p.matrix.val, sizeof p.matrix.val);
+    if (model.hasLensStage()) {
+        const LensStage& l = p.lens;
+        std::vector<double> values = {static_cast<double>(l.form), l.centerX, l.centerY, l.focal, l.k[0], l.k[1],
+                                      l.k[2], l.k[3], l.p[0], l.p[1], static_cast<double>(l.gridColumns),
+                                      static_cast<double>(l.gridRows)};
+        values.insert(values.end(), l.homography.val, l.homography.val + 9);
+        for (const cv::Point2d& g : l.grid) {
+            values.push_back(g.x);
+            values.push_back(g.y);
+        }
+        const auto* bytes = reinterpret_cast<const unsigned char*>(values.data());
+        key.insert(key.end(), bytes, bytes + values.size() * sizeof(double));
+    }
     return key;
 }
 

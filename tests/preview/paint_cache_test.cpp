@@ -72,7 +72,20 @@ TEST(PaintCache, CachedCanvasesEqualDirectPaintingAfterEveryChange) {
     params.imageWidth = 1280;
     params.imageHeight = 720;
     q.LoadParams(params);  // identity, no barrel
-    EXPECT_EQ(Differs(q.RenderBarrel(source)(cv::Rect(0, 0, 1280, 720)), source), 0.0);
+    const cv::Mat identity = q.RenderBarrel(source);
+    EXPECT_EQ(Differs(identity(cv::Rect(0, 0, 1280, 720)), source), 0.0);
+    // The same with a lens stage in front: painted through it.
+    quarvel::LensStage& lens = params.lens;
+    lens.form = quarvel::LensStage::Form::Polynomial;
+    lens.centerX = 650.0;
+    lens.centerY = 350.0;
+    lens.focal = 800.0;
+    lens.k[0] = -0.1;
+    q.LoadParams(params);
+    ASSERT_TRUE(q.GetModel().hasLensStage());
+    const cv::Mat staged = q.RenderBarrel(source);
+    EXPECT_GT(Differs(staged, identity), 0.0);
+    EXPECT_EQ(Differs(staged, quarvel::detail::PaintCanvas(q.GetModel(), source)), 0.0);
 }
 
 TEST(PreviewThreads, SeveralThreadsRenderOneInstanceAndOnePreview) {
