@@ -57,6 +57,10 @@ awk -F, '
       fps = ips["BM_TrackFrame/" size]
       printf "%-62s %6.0f fps (target >= %d fps) %s\n", "Tracking 10 fingers in " size " frames, one core", fps, sizes[size], (fps >= sizes[size] ? "met" : "NOT MET")
     }
+    report("A frame of 1600 3x3 specks vs a clean frame (10 fingers, 640x480)", \
+           ratio("BM_TrackSpeckStorm/640/480/1600/3", "BM_TrackFrame/640/480"), 3.0)
+    report("A frame of 4800 single-pixel specks vs a clean frame", \
+           ratio("BM_TrackSpeckStorm/640/480/4800/1", "BM_TrackFrame/640/480"), 3.0)
     printf "%-62s %6.0f loads/s\n", "ReadIniParam of the example file, with the load report", ips["BM_ReadIniParam"]
     split(",BM_LoadDisplayNamingNoServer,BM_LoadAgainstAGoneServer", loads, ",")
     split(",a DISPLAY naming no server,a killed X server (its socket left)", what, ",")

@@ -1,5 +1,6 @@
 // Tracking speed: frames of the simulated infrared camera with 10 fingers
-// moving, through TouchTracker; items are frames.
+// moving, through TouchTracker, clean and in speckle storms; items are
+// frames.
 
 #include <benchmark/benchmark.h>
 
@@ -13,14 +14,23 @@
 
 namespace {
 
-void BM_TrackFrame(benchmark::State& state) {
+// Ten fingers, each circling its own spot once every 60 frames, seen by
+// the simulated camera; with `specks` specks of `size` x `size` pixels at
+// new places in every frame too (a storm).
+void Track(benchmark::State& state, int specks, int size) {
     const cv::Size camera(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     const quarvel::Model truth = quarvel::test::TouchTruth(camera);
     quarvel::test::IrOptions options;
     options.ambientPeriod = 60;  // frames repeat seamlessly every 60
+    options.ambientDrift = 2.0;  // (a light that swings faster than this keeps the background from settling)
+    quarvel::test::IrScene scene;
+    if (specks > 0) {
+        scene.specks.push_back({0, 1 << 30, specks, size});
+    }
     quarvel::test::IrCamera ir(truth, options);
-    // Ten fingers, each circling its own spot once every 60 frames.
+    quarvel::test::IrCamera stormy(truth, options, scene);
     constexpr int kLoop = 60;
+    std::vector<cv::Mat> clean;
     std::vector<cv::Mat> frames;
     for (int f = 0; f < kLoop; ++f) {
         std::vector<cv::Point2d> fingers;
@@ -29,11 +39,16 @@ void BM_TrackFrame(benchmark::State& state) {
             const cv::Point2d centre(300.0 + 330.0 * (i % 5), 330.0 + 420.0 * (i / 5));
             fingers.push_back(ir.CameraOf(centre + 90.0 * cv::Point2d(std::cos(a), std::sin(a))));
         }
-        frames.push_back(ir.RenderAt(f, fingers));
+        clean.push_back(ir.RenderAt(f, fingers));
+        frames.push_back(stormy.RenderAt(f, fingers));
     }
     quarvel::TouchTracker tracker(truth);
-    for (int f = 0; f < 15; ++f) {
+    for (int f = 0; f < 200 && (f < 15 || tracker.learning()); ++f) {
         tracker.Track(ir.RenderAt(f, {}));
+    }
+    // The fingers come down before any storm starts (a storm starts none).
+    for (const cv::Mat& frame : clean) {
+        tracker.Track(frame);
     }
     std::size_t contacts = 0;
     int f = 0;
@@ -48,6 +63,13 @@ void BM_TrackFrame(benchmark::State& state) {
                   static_cast<double>(contacts) / static_cast<double>(state.iterations()));
     state.SetLabel(label);
 }
+
+void BM_TrackFrame(benchmark::State& state) { Track(state, 0, 0); }
 BENCHMARK(BM_TrackFrame)->Args({640, 480})->Args({1280, 720})->Unit(benchmark::kMillisecond);
+
+// The same fingers in a storm: 1 600 specks of 3 x 3 pixels, or 4 800
+// single pixels, at new places in every frame.
+void BM_TrackSpeckStorm(benchmark::State& state) { Track(state, static_cast<int>(state.range(2)), static_cast<int>(state.range(3))); }
+BENCHMARK(BM_TrackSpeckStorm)->Args({640, 480, 1600, 3})->Args({640, 480, 4800, 1})->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -12,12 +12,19 @@
 //       for (const quarvel::Contact& c : tracker.Track(frame))
 //           Send(c.id, c.display, c.state);           // display pixels, sub-pixel
 //   }
+//   for (const quarvel::Contact& c : tracker.LiftAll())  // on the way out: every touch lifts
+//       Send(c.id, c.display, c.state);
 //
-// The first frames (15 by default) only teach it the background. After
-// that the background keeps adapting slowly wherever nothing touches, so a
-// static hot spot (a reflection, a lamp) or a slow change of the ambient
-// light never becomes a touch.
+// The background follows the world (BlobOptions): it is learned once the
+// picture has stopped changing (a camera's exposure settles after it
+// opens), follows the camera's gain and exposure frame by frame, takes in
+// a region that changed all at once (a lamp, a curtain, a resting hand)
+// within a few frames without reporting it, falls quickly where the
+// picture darkens, and rises slowly where nothing touches. A blob that has
+// not moved for absorbSeconds (a glint, a sticker) is lifted and becomes
+// background. A contact the camera misses for a frame or two keeps its id.
 
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,24 +36,71 @@
 
 namespace quarvel {
 
-// How blobs are told from the background. The defaults suit a finger a few
-// to a few dozen camera pixels across on an 8-bit camera.
+// How blobs are told from the background. Sizes are camera pixels; a
+// zero means "automatic", worked out from the camera's size or from the
+// noise measured while the background is learned.
 struct BlobOptions {
-    int backgroundFrames = 15;  // frames averaged into the background before anything is found
-    double threshold = 20.0;    // grey levels above the background a blob's pixels reach
-    double minArea = 6.0;       // camera pixels above the threshold: smaller is noise
-    double maxArea = 2500.0;    // larger is not a finger (a hand, a light switched on)
-    double adaptation = 0.05;   // share of the background renewed each frame where nothing touches
+    // Frames averaged into the background, once the picture has settled:
+    // the mean brightness of the last 6 frames is within settleChange (a
+    // share of it) of the 6 before (windows over which mains flicker
+    // cancels). A frame that breaks it (a camera's exposure still settling
+    // after it opens) starts the count again.
+    int backgroundFrames = 15;
+    double settleChange = 0.03;
+    // Grey levels above the background a finger's pixels reach; 0: seven
+    // times the sensor noise measured while learning, at least 12.
+    double threshold = 0.0;
+    // A finger's diameter; 0: the frame's longer side / 64 (10 pixels on
+    // a 640 x 480 camera).
+    double fingerDiameter = 0.0;
+    // Pixels above the threshold: smaller is noise (0: a fifth of a
+    // finger's area), larger is not a finger (0: five fingers' area).
+    double minArea = 0.0;
+    double maxArea = 0.0;
+    // Share of the background renewed each frame where nothing touches
+    // and the picture is brighter than it (slow: a finger resting on a
+    // spot does not fade), and where the picture is darker (fast: what
+    // left the view stops hiding what comes next).
+    double adaptation = 0.05;
+    double darkening = 0.5;
+    // Follow the camera's gain and exposure, measured each frame on the
+    // pixels no blob covers.
+    bool followGain = true;
+    // A region larger than maxArea (a lamp, a curtain, a palm, a forearm)
+    // is never a contact; after relearnFrames frames it becomes background,
+    // and for quietFrames frames after that no contact starts where it was.
+    int relearnFrames = 3;
+    int quietFrames = 30;
+    // At most this many blobs are considered in a frame (the largest): a
+    // frame of thousands of specks costs about what an ordinary one does.
+    int maxBlobs = 128;
+    // A frame with more specks than this (sets too small or too thin for a
+    // finger: rain, a sensor's glitch) starts no contact; those already
+    // down go on.
+    int stormSpecks = 64;
 };
 
 struct TrackerOptions {
     BlobOptions blobs;
     // How far (camera pixels) a contact may land from where its motion
-    // predicts it; 0: an eighth of the frame's longer side.
+    // predicts it; 0: one and a half finger diameters plus its own speed,
+    // so a still finger cannot jump to where another one lands.
     double maxJump = 0.0;
     // A new blob becomes a contact in the frame after it first appears
     // (one frame late), which keeps single-frame specks out. False: at once.
     bool confirmNextFrame = true;
+    // Frames a contact may go unseen and stay down, reported where its
+    // motion predicts it (a lost frame, two fingers merging as they pass);
+    // it lifts after that, at its last reported place.
+    int coastFrames = 2;
+    // A contact that stays within absorbPixels of one place for
+    // absorbSeconds lifts, and its blob becomes background (a glint, a
+    // sticker); 0 seconds: never. A press-and-hold shorter than that
+    // stays down.
+    double absorbSeconds = 8.0;
+    double absorbPixels = 0.5;
+    // The frames' times when Track is given none: the frame number / this.
+    double framesPerSecond = 30.0;
 };
 
 enum class ContactState {
@@ -67,8 +121,9 @@ inline const char* ContactStateName(ContactState state) noexcept {
 
 struct Contact {
     // Stable while the finger stays down; new contacts get increasing ids,
-    // never one used before by this tracker.
-    int id = 0;
+    // never one used before by this tracker (64 bits: a million a second
+    // for 290 000 years).
+    long long id = 0;
     // Intensity-weighted centre of the background-subtracted blob, camera
     // pixels (pixel centres are whole numbers).
     cv::Point2d camera;
@@ -82,6 +137,26 @@ struct Contact {
 struct FrameStatus {
     bool ok = true;      // the frame was tracked (or taught the background)
     std::string reason;  // why it was refused (empty, not 8-bit, 2 channels, ...); empty when ok
+    // The frame was the last one again (a camera that repeats frames): it
+    // changed nothing.
+    bool repeated = false;
+    // The frame did not look like the scene (black, a wild exposure, torn):
+    // the contacts coasted through it and the background did not learn it.
+    bool lost = false;
+};
+
+// What the background learned.
+struct BackgroundStatus {
+    bool learned = false;
+    double noise = 0.0;      // the sensor noise, grey levels (one standard deviation)
+    double threshold = 0.0;  // the threshold in use (the option, else from the noise)
+    double minArea = 0.0;    // the blob areas in use
+    double maxArea = 0.0;
+    double gain = 1.0;       // the last frame against the background: gain ...
+    double offset = 0.0;     // ... and offset, grey levels
+    long long settling = 0;  // frames seen before the picture settled
+    long long relearned = 0; // regions taken into the background all at once
+    long long absorbed = 0;  // still blobs taken into the background
 };
 
 namespace detail {
@@ -100,16 +175,24 @@ public:
     TouchTracker(const TouchTracker&) = delete;
     TouchTracker& operator=(const TouchTracker&) = delete;
 
-    // The contacts of the next camera frame (8-bit grey, BGR or BGRA):
-    // those down or moving, then those that lifted. Empty while the
-    // background is learned. A frame of another size than the last starts
-    // over: the contacts lift and the background is learned anew. A frame
-    // that cannot be read (empty, another depth or channel count) is
-    // refused: frameStatus() says why, and it counts as a frame without
-    // touches. Never throws.
-    const std::vector<Contact>& Track(const cv::Mat& frame);
+    // The contacts of the next camera frame (8-bit grey, BGR or BGRA),
+    // taken at `seconds` (NaN: the frame number / framesPerSecond): those
+    // down or moving, then those that lifted. Empty while the background
+    // is learned. A frame of another size than the last starts over: the
+    // contacts lift and the background is learned anew. A frame that
+    // cannot be read (empty, another depth or channel count) is refused:
+    // frameStatus() says why, and the contacts coast through it as
+    // through a lost frame. Never throws.
+    const std::vector<Contact>& Track(const cv::Mat& frame,
+                                      double seconds = std::numeric_limits<double>::quiet_NaN());
+    // Every contact still down, lifted (state Up, at its last place), for
+    // a host that stops: nothing is left pressed. Tracking may go on
+    // afterwards; a finger still there comes back under a new id.
+    const std::vector<Contact>& LiftAll();
     // How the last frame was taken.
     const FrameStatus& frameStatus() const noexcept;
+    // What the background learned, and what it did since.
+    BackgroundStatus background() const noexcept;
 
     // True until the background has been learned.
     bool learning() const noexcept;

@@ -33,10 +33,14 @@ struct TouchCalibrationOptions {
     int rows = 4;
     int displayWidth = 0;  // required
     int displayHeight = 0;
-    BlobOptions blobs;
+    BlobOptions blobs;           // as the tracker's (the background's rules included)
     double holdSeconds = 0.4;    // a touch counts once it has held still this long
     double stillPixels = 2.0;    // camera pixels it may wander from its mean while held
     double framesPerSecond = 30.0;  // the frames' times when Feed is given none
+    // After a target is measured, the next waits until nothing is in view.
+    // Something still there after this long (a glint, a sticker, a resting
+    // hand) is taken into the background and the calibration goes on.
+    double liftWaitSeconds = 3.0;
     bool barrel = true;             // as FitOptions
     bool lens = true;               // as FitOptions (a lens stage takes at least 24 targets)
     double outlierPixels = 3.0;     // as FitOptions
@@ -46,7 +50,7 @@ struct TouchCalibrationOptions {
 struct TouchCalibrationStatus {
     enum Phase {
         Learning,     // the background is being learned: nothing to touch yet
-        WaitingLift,  // a finger is still down from before: lift it
+        WaitingLift,  // something is still in view from before (camera says where): lift it
         WaitingTouch, // touch the current target
         Holding,      // a finger is down and holding still
         Measured,     // this frame measured a target
@@ -54,7 +58,10 @@ struct TouchCalibrationStatus {
     } phase = Learning;
     int target = 0;         // the current target's number, from 0
     double held = 0.0;      // seconds the finger has held still
-    cv::Point2d camera;     // where the camera sees the finger (Holding, Measured)
+    cv::Point2d camera;     // where the camera sees the finger (Holding, Measured), or what
+                            // keeps it waiting (WaitingLift)
+    double waited = 0.0;    // WaitingLift: seconds waited so far
+    int absorbed = 0;       // blobs this frame took into the background after waiting too long
 };
 
 namespace detail {

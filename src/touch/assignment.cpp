@@ -15,12 +15,13 @@ double Squared(const cv::Point2d& a, const cv::Point2d& b) {
 }
 
 // Nearest pairs first, each side used once.
-std::vector<int> Greedy(const std::vector<cv::Point2d>& from, const std::vector<cv::Point2d>& to, double gate2) {
+std::vector<int> Greedy(const std::vector<cv::Point2d>& from, const std::vector<cv::Point2d>& to,
+                        const std::vector<double>& gate2) {
     std::vector<std::tuple<double, int, int>> candidates;
     for (std::size_t i = 0; i < from.size(); ++i) {
         for (std::size_t j = 0; j < to.size(); ++j) {
             const double d = Squared(from[i], to[j]);
-            if (d <= gate2) {
+            if (d <= gate2[i]) {
                 candidates.emplace_back(d, static_cast<int>(i), static_cast<int>(j));
             }
         }
@@ -99,31 +100,43 @@ std::vector<int> Hungarian(const std::vector<std::vector<double>>& cost, int n, 
 
 std::vector<int> AssignNearest(const std::vector<cv::Point2d>& from, const std::vector<cv::Point2d>& to,
                                double gate) {
+    return AssignNearest(from, to, std::vector<double>(from.size(), gate));
+}
+
+std::vector<int> AssignNearest(const std::vector<cv::Point2d>& from, const std::vector<cv::Point2d>& to,
+                               const std::vector<double>& gates) {
     std::vector<int> match(from.size(), -1);
-    if (from.empty() || to.empty() || !(gate >= 0.0)) {
+    if (from.empty() || to.empty() || gates.size() != from.size()) {
         return match;
     }
-    const double gate2 = std::min(gate, 1e100) * std::min(gate, 1e100);
+    std::vector<double> gate2(from.size());
+    double widest = 0.0;
+    for (std::size_t i = 0; i < from.size(); ++i) {
+        const double g = gates[i] >= 0.0 ? std::min(gates[i], 1e100) : -1.0;
+        gate2[i] = g >= 0.0 ? g * g : -1.0;
+        widest = std::max(widest, gate2[i]);
+    }
     if (from.size() > kOptimalUpTo || to.size() > kOptimalUpTo) {
         return Greedy(from, to, gate2);
     }
-    // Pairs beyond the gate cost more than any set of pairs within it, so
-    // the method first pairs as many as the gate allows.
+    // Pairs beyond a gate cost more than any set of pairs within the
+    // gates, so the method first pairs as many as the gates allow.
     const bool transposed = from.size() > to.size();
     const std::vector<cv::Point2d>& rows = transposed ? to : from;
     const std::vector<cv::Point2d>& cols = transposed ? from : to;
-    const double beyond = gate2 * static_cast<double>(rows.size() + 1) + 1.0;
+    const double beyond = widest * static_cast<double>(rows.size() + 1) + 1.0;
     std::vector<std::vector<double>> cost(rows.size(), std::vector<double>(cols.size()));
     for (std::size_t i = 0; i < rows.size(); ++i) {
         for (std::size_t j = 0; j < cols.size(); ++j) {
             const double d = Squared(rows[i], cols[j]);
-            cost[i][j] = d <= gate2 ? d : beyond;
+            const double g = gate2[transposed ? j : i];
+            cost[i][j] = d <= g ? d : beyond;
         }
     }
     const std::vector<int> column = Hungarian(cost, static_cast<int>(rows.size()), static_cast<int>(cols.size()));
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const int j = column[i];
-        if (j < 0 || cost[i][static_cast<std::size_t>(j)] > gate2) {
+        if (j < 0 || cost[i][static_cast<std::size_t>(j)] >= beyond) {
             continue;
         }
         if (transposed) {

@@ -14,6 +14,9 @@ namespace quarvel::detail {
 // into `to` or -1.
 std::vector<int> AssignNearest(const std::vector<cv::Point2d>& from, const std::vector<cv::Point2d>& to,
                                double gate);
+// The same with a gate of its own for each of `from`.
+std::vector<int> AssignNearest(const std::vector<cv::Point2d>& from, const std::vector<cv::Point2d>& to,
+                               const std::vector<double>& gates);
 
 }  // namespace quarvel::detail
 

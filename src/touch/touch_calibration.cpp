@@ -24,6 +24,9 @@ struct TouchCalibrationState {
         if (!(options.framesPerSecond > 0.0 && std::isfinite(options.framesPerSecond))) {
             options.framesPerSecond = TouchCalibrationOptions().framesPerSecond;
         }
+        if (!(options.liftWaitSeconds >= 0.0)) {
+            options.liftWaitSeconds = TouchCalibrationOptions().liftWaitSeconds;
+        }
     }
 
     struct Sample {
@@ -38,6 +41,7 @@ struct TouchCalibrationState {
     std::vector<Blob> blobs;
     std::deque<Sample> hold;  // the finger's positions while it holds still
     bool liftFirst = false;   // a finger down since the last target was measured must lift
+    double liftSince = 0.0;   // when the wait for it began
     long long frames = 0;
 
     static cv::Point2d Mean(const std::deque<Sample>& samples) {
@@ -88,9 +92,15 @@ struct TouchCalibrationState {
             liftFirst = false;
             status.target = 0;
         }
-        if (!detector.Detect(grey, blobs)) {
-            status.phase = TouchCalibrationStatus::Learning;
-            return status;
+        switch (detector.Detect(grey, blobs)) {
+            case BlobDetector::Outcome::Learning:
+                status.phase = TouchCalibrationStatus::Learning;
+                return status;
+            case BlobDetector::Outcome::Lost:
+                status.phase = hold.empty() ? TouchCalibrationStatus::WaitingTouch : TouchCalibrationStatus::Holding;
+                return status;  // a frame that says nothing
+            case BlobDetector::Outcome::Detected:
+                break;
         }
         if (blobs.empty()) {
             liftFirst = false;
@@ -98,8 +108,26 @@ struct TouchCalibrationState {
             status.phase = TouchCalibrationStatus::WaitingTouch;
             return status;
         }
+        const double t = std::isfinite(seconds) ? seconds : static_cast<double>(number) / options.framesPerSecond;
         if (liftFirst) {
+            std::size_t largest = 0;
+            for (std::size_t i = 1; i < blobs.size(); ++i) {
+                largest = blobs[i].area > blobs[largest].area ? i : largest;
+            }
             status.phase = TouchCalibrationStatus::WaitingLift;
+            status.camera = blobs[largest].centre;
+            status.waited = t - liftSince;
+            if (status.waited >= options.liftWaitSeconds) {
+                // What stays in view this long is not the finger that was
+                // measured: it becomes background, and the next target is on.
+                for (const Blob& b : blobs) {
+                    detector.Absorb(grey, b.box);
+                }
+                status.absorbed = static_cast<int>(blobs.size());
+                status.phase = TouchCalibrationStatus::WaitingTouch;
+                liftFirst = false;
+                hold.clear();
+            }
             return status;
         }
         // The finger: the blob nearest to where it held, or the largest.
@@ -112,7 +140,6 @@ struct TouchCalibrationState {
                 pick = i;
             }
         }
-        const double t = std::isfinite(seconds) ? seconds : static_cast<double>(number) / options.framesPerSecond;
         hold.push_back({t, blobs[pick].centre});
         KeepStill();
         status.camera = blobs[pick].centre;
@@ -125,6 +152,7 @@ struct TouchCalibrationState {
         measured.push_back({at, targets[measured.size()]});
         hold.clear();
         liftFirst = true;
+        liftSince = t;
         status.phase = TouchCalibrationStatus::Measured;
         status.camera = at;
         return status;

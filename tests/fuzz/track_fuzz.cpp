@@ -1,7 +1,9 @@
 // Fuzzes the touch side: a tracker and a touch calibration fed frames of
-// fuzzer-chosen sizes, types and pixels, with fuzzer-chosen options. The
-// oracles: ids of new contacts rise and are never reused, every contact
-// that lifts was down before, display positions are the calibration's.
+// fuzzer-chosen sizes, types and pixels, with fuzzer-chosen options and
+// times, and now and then a host that stops. The oracles: ids of new
+// contacts rise and are never reused, every contact that lifts was down
+// before, nothing is left down after LiftAll, display positions are the
+// calibration's.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -28,8 +30,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     o.blobs.minArea = input.ConsumeIntegralInRange(-2, 30);
     o.blobs.maxArea = input.ConsumeIntegralInRange(-2, 3000);
     o.blobs.adaptation = input.ConsumeFloatingPointInRange(-0.5, 1.5);
+    o.blobs.darkening = input.ConsumeFloatingPointInRange(-0.5, 1.5);
+    o.blobs.settleChange = input.ConsumeFloatingPointInRange(-0.1, 0.5);
+    o.blobs.fingerDiameter = input.ConsumeFloatingPointInRange(-1.0, 40.0);
+    o.blobs.relearnFrames = input.ConsumeIntegralInRange(-1, 4);
+    o.blobs.quietFrames = input.ConsumeIntegralInRange(-1, 4);
+    o.blobs.maxBlobs = input.ConsumeIntegralInRange(-1, 8);
+    o.blobs.stormSpecks = input.ConsumeIntegralInRange(-1, 8);
+    o.blobs.followGain = input.ConsumeBool();
     o.maxJump = input.ConsumeFloatingPoint<double>();
     o.confirmNextFrame = input.ConsumeBool();
+    o.coastFrames = input.ConsumeIntegralInRange(-1, 3);
+    o.absorbSeconds = input.ConsumeFloatingPointInRange(-1.0, 0.5);
+    o.absorbPixels = input.ConsumeFloatingPointInRange(-1.0, 2.0);
     quarvel::TouchTracker tracker(model, o);
 
     quarvel::TouchCalibrationOptions c;
@@ -39,10 +52,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     c.displayHeight = 200;
     c.blobs = o.blobs;
     c.holdSeconds = input.ConsumeFloatingPointInRange(-1.0, 0.2);
+    c.liftWaitSeconds = input.ConsumeFloatingPointInRange(-1.0, 0.5);
     quarvel::TouchCalibration calibration(c);
 
-    std::set<int> down;
-    int highest = 0;
+    std::set<long long> down;
+    long long highest = 0;
     cv::Size frameSize(input.ConsumeIntegralInRange(1, 48), input.ConsumeIntegralInRange(1, 48));
     const int frames = input.ConsumeIntegralInRange(1, 12);
     for (int f = 0; f < frames; ++f) {
@@ -62,7 +76,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::min<std::size_t>(64, frame.total() * frame.elemSize()));
         std::copy(bytes.begin(), bytes.end(), frame.data);
 
-        for (const quarvel::Contact& contact : tracker.Track(frame)) {
+        // Now and then the host stops and lifts everything.
+        const bool stop = input.ConsumeIntegralInRange(0, 15) == 0;
+        const double seconds = input.ConsumeBool() ? f * 0.1 : NAN;
+        for (const quarvel::Contact& contact : stop ? tracker.LiftAll() : tracker.Track(frame, seconds)) {
             const cv::Point2d expected = model.CorrectPointSubpixel(contact.camera);
             const bool same = (expected.x == contact.display.x || (std::isnan(expected.x) && std::isnan(contact.display.x))) &&
                               (expected.y == contact.display.y || (std::isnan(expected.y) && std::isnan(contact.display.y)));
@@ -87,6 +104,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     }
                     break;
             }
+        }
+        if (stop && !down.empty()) {
+            std::abort();  // nothing is left down
         }
         const quarvel::TouchCalibrationStatus s = calibration.Feed(frame, input.ConsumeBool() ? f * 0.1 : NAN);
         if (s.target < 0 || s.target > static_cast<int>(calibration.targets().size()) ||

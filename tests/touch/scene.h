@@ -4,6 +4,8 @@
 // Fingers scripted on a touch surface, seen by the simulated infrared
 // camera, tracked, and judged against the script.
 
+#include <functional>
+#include <set>
 #include <vector>
 
 #include <quarvel/touch.h>
@@ -13,29 +15,39 @@
 namespace quarvel::test {
 
 // What the tracker made of a script, per frame: its contacts that are down
-// or moving are paired with the fingers down (nearest first, within 6
-// display pixels).
+// or moving are paired with the fingers the frame shows (nearest first,
+// within 6 display pixels). A contact on no finger is a ghost, unless its
+// finger lifted no more than the tracker's coast frames ago: then it is
+// that finger's lift, reported late.
 struct TrackingScore {
     double rms = 0.0;  // display pixels, over every paired contact frame
     double max = 0.0;
     int paired = 0;    // contact frames compared
     int missed = 0;    // a finger down since an earlier frame with no contact on it
     int ghosts = 0;    // contacts on no finger
+    int ghostFrames = 0;   // frames with at least one ghost
+    int firstGhost = -1;   // the frames of the first and the last ghost
+    int lastGhost = -1;
+    int lateLifts = 0;     // contact frames after their finger lifted, within the coast frames
     int swaps = 0;     // a finger's contact id changed while it stayed down
     int ids = 0;       // distinct contact ids reported
     bool idsRise = true;  // every new id above all before it
+    std::vector<std::set<long long>> fingerIds;  // the ids each scripted finger was reported under
+    std::vector<int> fingerMissed;               // its missed frames
 };
 
+// `observe`, when given, sees each frame's contacts.
 TrackingScore Track(IrCamera& camera, const std::vector<ScriptedTouch>& script, int frames,
-                    const TrackerOptions& options = TrackerOptions());
+                    const TrackerOptions& options = TrackerOptions(),
+                    const std::function<void(int, const std::vector<Contact>&)>& observe = {});
 
 // The scripted cases, from frame `start` on (display pixels on 1920 x 1080):
 ScriptedTouch Drag(int start);    // a straight drag across the display
 ScriptedTouch Circle(int start);  // a full circle
-ScriptedTouch Hold(int start);    // a finger held still
-// Two fast swipes in opposite directions passing each other on tracks 45
-// display pixels apart.
-std::vector<ScriptedTouch> PassingSwipes(int start);
+ScriptedTouch Hold(int start, int frames = 60);  // a finger held still
+// Two fast swipes in opposite directions passing each other on tracks
+// `gap` display pixels apart.
+std::vector<ScriptedTouch> PassingSwipes(int start, double gap = 45.0);
 
 }  // namespace quarvel::test
 

@@ -96,20 +96,38 @@ TEST(TouchCalibration, WithoutTargetsOrFramesThereIsNothingToFit) {
     EXPECT_FALSE(fit.reason.empty());
 }
 
-TEST(TouchCalibration, ASlidingFingerOrAnOddFrameStartsTheHoldAgain) {
-    quarvel::test::IrCamera camera(quarvel::test::TouchTruth(cv::Size(640, 480)), quarvel::test::IrOptions());
-    quarvel::TouchCalibrationOptions options;
-    options.displayWidth = 1920;
-    options.displayHeight = 1080;
-    options.holdSeconds = std::nan("");  // not a time: the default 0.4 s
-    TouchCalibration calibration(options);
-    int frame = 0;
-    const auto feed = [&](std::vector<cv::Point2d> fingers) {
-        return calibration.Feed(camera.RenderAt(frame++, fingers));
-    };
-    for (int i = 0; i < 15; ++i) {
-        feed({});
+// A touch calibration for 1920 x 1080 on the simulated 640 x 480 camera,
+// its background learned; Feed renders the next frame with fingers at
+// camera positions.
+struct Session {
+    explicit Session(quarvel::TouchCalibrationOptions options = quarvel::TouchCalibrationOptions())
+        : camera(quarvel::test::TouchTruth(cv::Size(640, 480)), quarvel::test::IrOptions()),
+          calibration(WithDisplay(options)) {
+        for (int i = 0; i < 15; ++i) {
+            Feed({});
+        }
     }
+    static quarvel::TouchCalibrationOptions WithDisplay(quarvel::TouchCalibrationOptions o) {
+        o.displayWidth = 1920;
+        o.displayHeight = 1080;
+        return o;
+    }
+    TouchCalibrationStatus Feed(const std::vector<cv::Point2d>& fingers) {
+        return calibration.Feed(camera.RenderAt(frame++, fingers));
+    }
+    quarvel::test::IrCamera camera;
+    TouchCalibration calibration;
+    int frame = 0;
+};
+
+TEST(TouchCalibration, ASlidingFingerOrAnOddFrameStartsTheHoldAgain) {
+    quarvel::TouchCalibrationOptions options;
+    options.holdSeconds = std::nan("");  // not a time: the default 0.4 s
+    Session session(options);
+    quarvel::test::IrCamera& camera = session.camera;
+    TouchCalibration& calibration = session.calibration;
+    int& frame = session.frame;
+    const auto feed = [&](std::vector<cv::Point2d> fingers) { return session.Feed(fingers); };
     const cv::Point2d target = camera.CameraOf(*calibration.CurrentTarget());
     // Sliding 1 px a frame towards the target for 20 frames never holds
     // still long enough: only the last few positions lie within 2 px.
@@ -139,6 +157,42 @@ TEST(TouchCalibration, ASlidingFingerOrAnOddFrameStartsTheHoldAgain) {
     // Another camera size: what was measured does not fit the new frames.
     EXPECT_EQ(calibration.Feed(cv::Mat(240, 320, CV_8UC1, cv::Scalar(40))).phase, TouchCalibrationStatus::Learning);
     EXPECT_TRUE(calibration.measurements().empty());
+}
+
+TEST(TouchCalibration, SomethingThatStaysInViewIsTakenAsBackgroundAfterTheWait) {
+    Session session;
+    quarvel::test::IrCamera& camera = session.camera;
+    TouchCalibration& calibration = session.calibration;
+    const int& frame = session.frame;
+    const auto feed = [&](std::vector<cv::Point2d> fingers) { return session.Feed(fingers); };
+    const cv::Point2d first = camera.CameraOf(*calibration.CurrentTarget());
+    TouchCalibrationStatus s;
+    while ((s = feed({first})).phase != TouchCalibrationStatus::Measured && frame < 100) {
+    }
+    ASSERT_EQ(s.phase, TouchCalibrationStatus::Measured);
+    // The finger lifts, but a glint has come up elsewhere and stays: the
+    // calibration says where the thing keeping it waiting is, for 3 s, then
+    // takes it into the background and goes on.
+    const cv::Point2d glint(500.25, 400.5);
+    int waiting = 0;
+    while ((s = feed({glint})).phase == TouchCalibrationStatus::WaitingLift) {
+        EXPECT_NEAR(s.camera.x, glint.x, 0.2);
+        EXPECT_NEAR(s.camera.y, glint.y, 0.2);
+        EXPECT_NEAR(s.waited, (waiting + 1) / 30.0, 1e-9);
+        ++waiting;
+    }
+    EXPECT_EQ(waiting, 89);  // 3 s at 30 frames a second, counted from the measurement
+    EXPECT_EQ(s.phase, TouchCalibrationStatus::WaitingTouch);
+    EXPECT_EQ(s.absorbed, 1);
+    // With the glint still there, the next target is measured where it is
+    // touched.
+    const cv::Point2d second = camera.CameraOf(*calibration.CurrentTarget());
+    while ((s = feed({glint, second})).phase != TouchCalibrationStatus::Measured && frame < 400) {
+        EXPECT_NE(s.phase, TouchCalibrationStatus::WaitingLift);
+    }
+    ASSERT_EQ(calibration.measurements().size(), 2u);
+    EXPECT_NEAR(calibration.measurements()[1].camera.x, second.x, 0.1);
+    EXPECT_NEAR(calibration.measurements()[1].camera.y, second.y, 0.1);
 }
 
 }  // namespace

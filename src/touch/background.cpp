@@ -1,0 +1,420 @@
+#include "touch/background.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include <opencv2/imgproc.hpp>
+
+namespace quarvel::detail {
+namespace {
+
+constexpr int kSamples = 4096;       // pixels the gain is fitted on, about
+constexpr double kLeastGain = 0.3;   // a frame darker or brighter than this is not the scene
+constexpr double kMostGain = 3.0;
+constexpr double kLeastInliers = 0.5;  // share of samples the fit must explain
+constexpr int kLostBeforeRelearning = 10;
+constexpr unsigned char kSaturated = 250;
+// A frame's gain this close to 1 is taken as 1: slow changes of the light
+// (which are not quite a gain) would otherwise walk the background's scale
+// away, and with it every pixel the camera saturates.
+constexpr double kGainDeadBand = 0.02;
+
+BlobOptions Sane(BlobOptions o) {
+    const BlobOptions d;
+    o.backgroundFrames = std::clamp(o.backgroundFrames, 1, 10000);
+    const auto positiveOr = [](double& v, double fallback, double most) {
+        if (!(v >= 0.0 && v <= most)) {
+            v = fallback;
+        }
+    };
+    positiveOr(o.settleChange, d.settleChange, 1e9);
+    if (!(o.threshold > 0.0 && o.threshold < 255.0)) {
+        o.threshold = 0.0;  // automatic
+    }
+    positiveOr(o.fingerDiameter, 0.0, 1e6);
+    positiveOr(o.minArea, 0.0, 1e12);
+    positiveOr(o.maxArea, 0.0, 1e12);
+    positiveOr(o.adaptation, d.adaptation, 1.0);
+    positiveOr(o.darkening, d.darkening, 1.0);
+    o.relearnFrames = std::clamp(o.relearnFrames, 1, 100000);
+    o.quietFrames = std::clamp(o.quietFrames, 0, 100000);
+    o.maxBlobs = std::clamp(o.maxBlobs, 1, 100000);
+    o.stormSpecks = std::max(o.stormSpecks, 0);
+    return o;
+}
+
+double Median(std::vector<float>& v) {
+    if (v.empty()) {
+        return 0.0;
+    }
+    const auto middle = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
+    std::nth_element(v.begin(), middle, v.end());
+    return *middle;
+}
+
+// The median of `values` (or, `absolute`, of their distances from
+// `centre`), to an eighth of a grey level: counted in bins, in one pass
+// (a fit takes several a frame).
+double BinnedMedian(const std::vector<float>& values, double centre, std::vector<int>& counts, bool absolute = false) {
+    constexpr int kBins = 8;     // a grey level
+    constexpr int kReach = 256;  // grey levels either side; beyond, the end bins
+    counts.assign(static_cast<std::size_t>(2 * kReach * kBins + 1), 0);
+    const auto shift = static_cast<float>(absolute ? -centre : 0.0);
+    const int last = 2 * kReach * kBins;
+    for (const float v : values) {
+        const float d = absolute ? std::abs(v + shift) : v;
+        const float at = (d + static_cast<float>(kReach)) * static_cast<float>(kBins);
+        const int bin = at <= 0.0f ? 0 : at >= static_cast<float>(last) ? last : static_cast<int>(at);
+        ++counts[static_cast<std::size_t>(bin)];
+    }
+    const std::size_t half = values.size() / 2;
+    std::size_t seen = 0;
+    for (std::size_t bin = 0; bin < counts.size(); ++bin) {
+        seen += static_cast<std::size_t>(counts[bin]);
+        if (seen > half) {
+            return (static_cast<double>(bin) + 0.5) / kBins - kReach;
+        }
+    }
+    return 0.0;
+}
+
+// The robust spread of the differences between two samplings of the
+// scene, once the second is fitted to the first (a flickering light
+// scales one frame against the next): one sensor's noise, as a standard
+// deviation.
+double PairNoise(const std::vector<float>& a, const std::vector<float>& b, std::vector<float>& scratch) {
+    double n = 0, sb = 0, sa = 0, sbb = 0, sba = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        n += 1;
+        sb += b[i];
+        sa += a[i];
+        sbb += static_cast<double>(b[i]) * b[i];
+        sba += static_cast<double>(b[i]) * a[i];
+    }
+    const double varB = n > 0 ? sbb / n - (sb / n) * (sb / n) : 0.0;
+    const double gain = varB > 16.0 ? (sba / n - (sb / n) * (sa / n)) / varB : 1.0;
+    scratch.resize(a.size());
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        scratch[i] = static_cast<float>(a[i] - gain * b[i]);
+    }
+    const double middle = Median(scratch);
+    for (float& d : scratch) {
+        d = static_cast<float>(std::abs(d - middle));
+    }
+    return 1.4826 * Median(scratch) / std::sqrt(1.0 + gain * gain);
+}
+
+// Frames whose mean brightness is compared, as two windows of this many:
+// a multiple of 2 and 3, so that mains flicker seen at 30 or 60 frames a
+// second (a swing every 2 or 3 frames) cancels within a window.
+constexpr std::size_t kSettleWindow = 6;
+
+// One row of the background learning a frame (branch-free, so that the
+// compiler can run it on vectors). `keep` is 1 where nothing was found.
+void AdaptRow(const unsigned char* __restrict g, const unsigned char* __restrict keep, unsigned char* __restrict clipped,
+              float* __restrict v, int n, float a, float b, float up, float down, float darker) {
+    for (int x = 0; x < n; ++x) {
+        const float frame = g[x];
+        const float kept = keep[x];
+        const float predicted = a * v[x] + b;
+        const float d = frame - predicted;
+        const float rate = d < darker ? down : up;  // fast where it is darker, slowly elsewhere
+        const float learned = predicted + kept * rate * d;
+        // Where nothing was found, a saturated pixel says only that the
+        // background is at least this bright; when it comes back into
+        // range, it is what the frame shows.
+        // (Integer tests and products rather than branches: they vectorise.)
+        const auto saturated = static_cast<unsigned char>((g[x] >= kSaturated) & keep[x]);
+        const float s = saturated;
+        const float wasClipped = clipped[x];
+        const float seen = wasClipped * frame + (1.0f - wasClipped) * learned;
+        const float floor = predicted + (d > 0.0f ? d : 0.0f);  // the larger of the frame and the prediction
+        v[x] = s * floor + (1.0f - s) * seen;
+        clipped[x] = saturated;
+    }
+}
+
+// One row of the pixels above gain * B + offset (`b` holds the threshold
+// too), where the background is not saturated: 255 there, else 0. Returns
+// whether any is. (Branch-free, so that it vectorises.)
+unsigned char MarkRow(const unsigned char* __restrict g, const float* __restrict v,
+                      const unsigned char* __restrict clipped, unsigned char* __restrict marked, int n, float a,
+                      float b) {
+    unsigned char any = 0;
+    for (int x = 0; x < n; ++x) {
+        const unsigned char above =
+            static_cast<unsigned char>((static_cast<float>(g[x]) > a * v[x] + b) & (clipped[x] == 0)) * 255;
+        marked[x] = above;
+        any |= above;
+    }
+    return any;
+}
+
+}  // namespace
+
+Background::Background(const BlobOptions& options) : options_(Sane(options)) {}
+
+void Background::Start(cv::Size size) {
+    size_ = size;
+    step_ = std::max(1, static_cast<int>(std::sqrt(static_cast<double>(size.area()) / kSamples)));
+    finger_ = options_.fingerDiameter > 0.0 ? options_.fingerDiameter : std::max(size.width, size.height) / 64.0;
+    const double fingerArea = M_PI / 4.0 * finger_ * finger_;
+    minArea_ = options_.minArea > 0.0 ? options_.minArea : std::max(1.0, 0.2 * fingerArea);
+    maxArea_ = options_.maxArea > 0.0 ? options_.maxArea : 5.0 * fingerArea;
+    maxArea_ = std::max(maxArea_, minArea_);
+    learned_ = false;
+    gathered_ = 0;
+    means_.clear();
+    lastSamples_.clear();
+    pairNoise_.clear();
+    gain_ = 1.0;
+    offset_ = 0.0;
+    lostInRow_ = 0;
+    excluded_.clear();
+}
+
+void Background::Sample(const cv::Mat& grey, std::vector<float>& out) const {
+    out.clear();
+    for (int y = step_ / 2; y < size_.height; y += step_) {
+        const unsigned char* row = grey.ptr(y);
+        for (int x = step_ / 2; x < size_.width; x += step_) {
+            out.push_back(row[x]);
+        }
+    }
+}
+
+void Background::Learn(const cv::Mat& grey) {
+    Sample(grey, i_);
+    double mean = 0.0;
+    for (const float v : i_) {
+        mean += v;
+    }
+    mean /= static_cast<double>(std::max<std::size_t>(1, i_.size()));
+    // Settled: the mean of the last frames differs from the mean of the
+    // frames before them by less than settleChange of it.
+    means_.push_back(mean);
+    if (means_.size() > 2 * kSettleWindow) {
+        means_.erase(means_.begin());
+    }
+    const std::size_t w = std::min(kSettleWindow, means_.size() / 2);
+    bool settled = true;
+    if (w > 0) {
+        double recent = 0.0, before = 0.0;
+        for (std::size_t k = 0; k < w; ++k) {
+            recent += means_[means_.size() - 1 - k];
+            before += means_[means_.size() - 1 - w - k];
+        }
+        recent /= static_cast<double>(w);
+        before /= static_cast<double>(w);
+        settled = std::abs(recent - before) <= options_.settleChange * std::max(before, 16.0);
+    }
+    if (!settled) {
+        settling_ += gathered_ + 1;  // the picture moved: what was gathered is dropped
+        gathered_ = 0;
+        lastSamples_.swap(i_);
+        return;
+    }
+    if (gathered_ == 0) {
+        values_.create(size_, CV_32F);
+        values_.setTo(0.0);
+        pairNoise_.clear();
+    } else {
+        pairNoise_.push_back(PairNoise(i_, lastSamples_, scratch_));
+    }
+    cv::accumulate(grey, values_);
+    lastSamples_.swap(i_);
+    if (++gathered_ < options_.backgroundFrames) {
+        return;
+    }
+    values_ *= 1.0 / gathered_;
+    std::vector<float> noises(pairNoise_.begin(), pairNoise_.end());
+    // One frame gives no pair: a quiet sensor is assumed.
+    noise_ = std::max(0.5, noises.empty() ? 2.0 : Median(noises));
+    threshold_ = options_.threshold > 0.0 ? options_.threshold : std::max(12.0, 7.0 * noise_);
+    low_ = std::min(threshold_, std::max(0.5 * threshold_, 4.0 * noise_));
+    learned_ = true;
+    clipped_.create(size_, CV_8U);
+    clipped_.setTo(0);
+    gain_ = 1.0;
+    offset_ = 0.0;
+    totalGain_ = 1.0;
+    totalOffset_ = 0.0;
+    excluded_.assign(lastSamples_.size(), 0);
+}
+
+bool Background::FitGain(const cv::Mat& grey) {
+    if (!options_.followGain) {
+        return true;
+    }
+    b_.clear();
+    i_.clear();
+    std::size_t index = 0;
+    for (int y = step_ / 2; y < size_.height; y += step_) {
+        const unsigned char* g = grey.ptr(y);
+        const float* v = values_.ptr<float>(y);
+        for (int x = step_ / 2; x < size_.width; x += step_, ++index) {
+            if (index < excluded_.size() && excluded_[index] != 0) {
+                continue;
+            }
+            // Saturated and black pixels say nothing of the gain.
+            if (v[x] >= 1.0f && v[x] <= 250.0f && g[x] >= 1 && g[x] <= 254) {
+                b_.push_back(v[x]);
+                i_.push_back(g[x]);
+            }
+        }
+    }
+    if (b_.size() < 64) {
+        return !b_.empty();  // too little to fit: the last gain stays (nothing at all: a black frame)
+    }
+    double a = gain_;
+    double b = offset_;
+    std::size_t inliers = 0;
+    r_.resize(b_.size());
+    for (int round = 0; round < 3; ++round) {
+        for (std::size_t k = 0; k < b_.size(); ++k) {
+            r_[k] = static_cast<float>(i_[k] - (a * b_[k] + b));
+        }
+        const double middle = BinnedMedian(r_, 0.0, counts_);
+        const double spread = BinnedMedian(r_, middle, counts_, true);
+        const double gate = std::max({3.0 * 1.4826 * spread, 3.0 * noise_, 2.0});
+        // After a gain within the dead band: the offset alone.
+        const bool offsetOnly = round == 2 && std::abs(a - 1.0) < kGainDeadBand;
+        if (offsetOnly) {
+            a = 1.0;
+        }
+        double n = 0, sb = 0, si = 0, sbb = 0, sbi = 0;
+        for (std::size_t k = 0; k < b_.size(); ++k) {
+            if (std::abs(r_[k] - middle) <= gate) {
+                n += 1;
+                sb += b_[k];
+                si += i_[k];
+                sbb += static_cast<double>(b_[k]) * b_[k];
+                sbi += static_cast<double>(b_[k]) * i_[k];
+            }
+        }
+        if (n < 32) {
+            return false;
+        }
+        const double mb = sb / n;
+        const double mi = si / n;
+        const double varB = sbb / n - mb * mb;
+        // A flat scene pins the offset, not the gain.
+        if (varB >= 16.0 && !offsetOnly) {
+            a = (sbi / n - mb * mi) / varB;
+        }
+        b = mi - a * mb;
+        inliers = static_cast<std::size_t>(n);
+    }
+    if (!(a >= kLeastGain && a <= kMostGain) || !std::isfinite(b) ||
+        static_cast<double>(inliers) < kLeastInliers * static_cast<double>(b_.size())) {
+        return false;
+    }
+    gain_ = a;
+    offset_ = b;
+    return true;
+}
+
+Background::Step Background::Take(const cv::Mat& grey, cv::Mat& low, std::vector<unsigned char>& rows) {
+    if (grey.size() != size_) {
+        Start(grey.size());
+    }
+    if (!learned_) {
+        Learn(grey);
+        return Step::Learning;
+    }
+    if (!FitGain(grey)) {
+        if (++lostInRow_ > kLostBeforeRelearning) {
+            Start(size_);  // the scene itself changed: learn it again
+            return Step::Learning;
+        }
+        return Step::Lost;
+    }
+    lostInRow_ = 0;
+    low.create(size_, CV_8U);
+    rows.assign(static_cast<std::size_t>(size_.height), 0);
+    const auto a = static_cast<float>(gain_);
+    const auto b = static_cast<float>(offset_ + low_);
+    for (int y = 0; y < size_.height; ++y) {
+        rows[static_cast<std::size_t>(y)] =
+            MarkRow(grey.ptr(y), values_.ptr<float>(y), clipped_.ptr(y), low.ptr(y), size_.width, a, b);
+    }
+    return Step::Ready;
+}
+
+void Background::Adapt(const cv::Mat& grey, const std::vector<cv::Rect>& covered) {
+    keep_.create(size_, CV_8U);
+    keep_.setTo(1);
+    const cv::Rect frame(cv::Point(0, 0), size_);
+    for (const cv::Rect& r : covered) {
+        keep_(r & frame).setTo(0);
+    }
+    // The samples under what was found sit out the next gain fit.
+    std::size_t index = 0;
+    excluded_.resize(0);
+    for (int y = step_ / 2; y < size_.height; y += step_) {
+        const unsigned char* k = keep_.ptr(y);
+        for (int x = step_ / 2; x < size_.width; x += step_, ++index) {
+            excluded_.push_back(k[x] == 0 ? 1 : 0);
+        }
+    }
+    // The background takes this frame's gain and offset for good (so the
+    // next fit starts from 1 and 0, and a pixel the camera saturated keeps
+    // its place on the scale), then learns the frame.
+    const auto a = static_cast<float>(gain_);
+    const auto b = static_cast<float>(offset_);
+    const auto up = static_cast<float>(options_.adaptation);
+    const auto down = static_cast<float>(options_.darkening);
+    const auto darker = static_cast<float>(-low_);
+    for (int y = 0; y < size_.height; ++y) {
+        AdaptRow(grey.ptr(y), keep_.ptr(y), clipped_.ptr(y), values_.ptr<float>(y), size_.width, a, b, up, down,
+                 darker);
+    }
+    totalGain_ *= gain_;
+    totalOffset_ = totalOffset_ * gain_ + offset_;
+    gain_ = 1.0;
+    offset_ = 0.0;
+}
+
+void Background::Relearn(const cv::Mat& grey, cv::Rect box, const cv::Mat& mask, bool still) {
+    box &= cv::Rect(cv::Point(0, 0), size_);
+    if (!learned_ || box.area() <= 0) {
+        return;
+    }
+    const double inverse = 1.0 / gain_;
+    for (int y = box.y; y < box.y + box.height; ++y) {
+        const unsigned char* g = grey.ptr(y);
+        const unsigned char* m = mask.empty() ? nullptr : mask.ptr(y - box.y);
+        float* v = values_.ptr<float>(y);
+        for (int x = box.x; x < box.x + box.width; ++x) {
+            if (m == nullptr || m[x - box.x] != 0) {
+                v[x] = static_cast<float>((g[x] - offset_) * inverse);
+            }
+        }
+    }
+    ++(still ? absorbed_ : relearned_);
+}
+
+void Background::Raise(cv::Rect box, double levels) {
+    box &= cv::Rect(cv::Point(0, 0), size_);
+    if (learned_ && box.area() > 0) {
+        values_(box) += cv::Scalar(levels / gain_);
+    }
+}
+
+BackgroundStatus Background::status() const noexcept {
+    BackgroundStatus s;
+    s.learned = learned_;
+    s.noise = learned_ ? noise_ : 0.0;
+    s.threshold = learned_ ? threshold_ : options_.threshold;
+    s.minArea = minArea_;
+    s.maxArea = maxArea_;
+    s.gain = totalGain_ * gain_;
+    s.offset = totalOffset_ * gain_ + offset_;
+    s.settling = settling_;
+    s.relearned = relearned_;
+    s.absorbed = absorbed_;
+    return s;
+}
+
+}  // namespace quarvel::detail
