@@ -5,7 +5,8 @@
 namespace quarvel::cli {
 
 const std::vector<Option>& BlobOptionList() {
-    static const std::vector<Option> options = {{"threshold", 0, true}, {"min-area", 0, true}, {"max-area", 0, true}};
+    static const std::vector<Option> options = {
+        {"threshold", 0, true}, {"min-area", 0, true}, {"max-area", 0, true}, {"finger", 0, true}};
     return options;
 }
 
@@ -13,9 +14,13 @@ namespace {
 
 constexpr const char* kBlobOptionsHelp =
     "  --threshold LEVELS  grey levels above the background a touch reaches\n"
-    "                      (default 20)\n"
-    "  --min-area PIXELS   smaller blobs are noise (default 6)\n"
-    "  --max-area PIXELS   larger blobs are not fingers (default 2500)\n";
+    "                      (default: seven times the sensor noise measured while\n"
+    "                      the background is learned, at least 12)\n"
+    "  --finger PIXELS     a finger's diameter in the camera image (default: the\n"
+    "                      frame's longer side / 64, 10 on a 640 x 480 camera)\n"
+    "  --min-area PIXELS   smaller blobs are noise (default: a fifth of a finger)\n"
+    "  --max-area PIXELS   larger blobs are not fingers: a palm, a lamp (default:\n"
+    "                      five fingers)\n";
 
 }  // namespace
 
@@ -33,7 +38,10 @@ std::optional<std::string> ReadBlobOptions(const ParsedArgs& parsed, BlobOptions
     const struct {
         const char* name;
         double* value;
-    } numbers[] = {{"threshold", &blobs.threshold}, {"min-area", &blobs.minArea}, {"max-area", &blobs.maxArea}};
+    } numbers[] = {{"threshold", &blobs.threshold},
+                   {"min-area", &blobs.minArea},
+                   {"max-area", &blobs.maxArea},
+                   {"finger", &blobs.fingerDiameter}};
     for (const auto& n : numbers) {
         if (parsed.Has(n.name)) {
             const auto v = ParseNumber(parsed.Get(n.name));
@@ -43,7 +51,7 @@ std::optional<std::string> ReadBlobOptions(const ParsedArgs& parsed, BlobOptions
             *n.value = *v;
         }
     }
-    if (blobs.minArea > blobs.maxArea) {
+    if (blobs.minArea > 0 && blobs.maxArea > 0 && blobs.minArea > blobs.maxArea) {
         return std::string("--min-area is above --max-area");
     }
     if (blobs.threshold >= 255) {

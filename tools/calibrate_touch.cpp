@@ -43,6 +43,7 @@ int RunTouchMode(const std::string& source, cv::Size grid, const CalibrateSetup&
     std::fflush(stdout);
     const auto started = std::chrono::steady_clock::now();
     int announced = -1;
+    bool named = false;  // what keeps it waiting has been said
     long long frames = 0;
     cv::Mat frame;
     while (const auto target = calibration.CurrentTarget()) {
@@ -74,6 +75,20 @@ int RunTouchMode(const std::string& source, cv::Size grid, const CalibrateSetup&
                         calibration.targets()[static_cast<std::size_t>(status.target)].x,
                         calibration.targets()[static_cast<std::size_t>(status.target)].y);
             announced = status.target;
+        }
+        // Something that stays in view after a measurement: said once, a
+        // second into the wait, and once more when it is taken as background.
+        if (status.phase == TouchCalibrationStatus::WaitingLift && status.waited >= 1.0 && !named) {
+            std::printf("something at camera %.0f %.0f is still in view; lift the finger (it becomes background in "
+                        "%.0f s)\n", status.camera.x, status.camera.y, options.liftWaitSeconds - status.waited);
+            named = true;
+        }
+        if (status.absorbed > 0) {
+            std::printf("%d thing%s still in view taken as background\n", status.absorbed,
+                        status.absorbed == 1 ? "" : "s");
+        }
+        if (status.phase != TouchCalibrationStatus::WaitingLift) {
+            named = false;
         }
         if (status.phase == TouchCalibrationStatus::Measured) {
             std::printf("target %d measured at camera %.2f %.2f%s\n", status.target + 1, status.camera.x,

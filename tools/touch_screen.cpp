@@ -65,7 +65,7 @@ void TouchScreenEvents::Select(int slot, std::vector<InputEvent>& out) {
 
 std::vector<InputEvent> TouchScreenEvents::Frame(const std::vector<Contact>& contacts) {
     std::vector<InputEvent> out;
-    const auto down = [&](int id) {
+    const auto down = [&](long long id) {
         return std::find_if(contacts.begin(), contacts.end(), [&](const Contact& c) {
             return c.id == id && c.state != ContactState::Up && std::isfinite(c.display.x) &&
                    std::isfinite(c.display.y);
@@ -92,7 +92,7 @@ std::vector<InputEvent> TouchScreenEvents::Frame(const std::vector<Contact>& con
                 continue;  // every slot taken
             }
             Select(static_cast<int>(slot - slots_.begin()), out);
-            out.push_back({EV_ABS, ABS_MT_TRACKING_ID, c.id % kTrackingIds});
+            out.push_back({EV_ABS, ABS_MT_TRACKING_ID, static_cast<int>(c.id % kTrackingIds)});
             out.push_back({EV_ABS, ABS_MT_POSITION_X, at.x});
             out.push_back({EV_ABS, ABS_MT_POSITION_Y, at.y});
             *slot = {c.id, at};

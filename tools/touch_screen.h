@@ -48,7 +48,7 @@ public:
 
 private:
     struct Slot {
-        int id = 0;  // the contact in it; 0: free
+        long long id = 0;  // the contact in it; 0: free
         cv::Point at;
     };
     void Select(int slot, std::vector<InputEvent>& out);

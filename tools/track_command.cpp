@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 
 #include <opencv2/highgui.hpp>
@@ -17,8 +16,10 @@
 #include <quarvel/touch.h>
 
 #include "blob_options.h"
+#include "camera_feed.h"
 #include "camera_source.h"
 #include "cli_common.h"
+#include "stop_signals.h"
 #include "touch_json.h"
 #include "touch_screen.h"
 #include "track_view.h"
@@ -32,17 +33,22 @@ constexpr const char* kHelp =
     "       quarvel track [--display WxH|NAME] PARAMS --camera N|SOURCE [outputs] [options]\n"
     "\n"
     "Finds fingers touching the surface in each camera frame (bright blobs\n"
-    "against a background it learns from the first 15 frames and keeps\n"
-    "learning where nothing touches), follows each from frame to frame with a\n"
-    "stable id, and maps it to the display through the parameter file PARAMS\n"
-    "(sub-pixel). Each frame's output is written before the next frame is\n"
-    "read. At the end it prints the frames, the contacts and the frames per\n"
+    "against a background it learns from 15 frames once the picture has\n"
+    "settled, and which follows the camera's exposure, lamps and what stays\n"
+    "still), follows each from frame to frame with a stable id (through a\n"
+    "frame or two the camera misses), and maps it to the display through the\n"
+    "parameter file PARAMS (sub-pixel). Each frame's output is written before\n"
+    "the next frame is read. When it stops (the video ends, SIGINT, SIGTERM,\n"
+    "a camera that fails) every touch still down is lifted through every\n"
+    "output. At the end it prints the frames, the contacts and the frames per\n"
     "second (on standard error with --json).\n"
     "\n"
     "  --video FILE        frames from a video file, or an image sequence such\n"
     "                      as frames/%04d.png\n"
     "  --camera N|SOURCE   frames from camera N (0 is the first), or from SOURCE\n"
-    "                      (a video, an image sequence, a stream) as they come\n"
+    "                      (a video, an image sequence, a stream URL, a /dev\n"
+    "                      path) as they come; a camera or a stream that stops\n"
+    "                      delivering is opened again\n"
     "  --display WxH|NAME  the display the touches are for (default: the one the\n"
     "                      parameter file was calibrated for, else the one a load\n"
     "                      would use; an error when no display answers)\n"
@@ -65,15 +71,22 @@ constexpr const char* kHelp =
     "\n"
     "options:\n"
     "@BLOB_OPTIONS@"
+    "  --still-seconds S   a touch that has not moved for S seconds lifts and\n"
+    "                      becomes background (a glint, a sticker; default 8,\n"
+    "                      0: never)\n"
+    "  --camera-timeout S  a camera or stream that stops delivering is opened\n"
+    "                      again and again; after S seconds (default 30) the run\n"
+    "                      ends with exit status 2\n"
     "  --fps RATE          the video's frame rate, for TUIO speeds (default: what\n"
     "                      the video says, else 30; a camera's frames are timed\n"
     "                      as they arrive)\n"
     "\n"
     "Without an output it only counts (and says so).\n"
     "\n"
-    "exit status: 0 success, 2 usage error, a parameter file that cannot be\n"
-    "             read or holds no usable calibration, a camera that cannot\n"
-    "             be opened, an output that cannot be opened or written\n";
+    "exit status: 0 success (also when stopped by SIGINT or SIGTERM), 2 usage\n"
+    "             error, a parameter file that cannot be read or holds no\n"
+    "             usable calibration, a camera that cannot be opened or\n"
+    "             stayed gone, an output that cannot be opened or written\n";
 
 bool IsVideoPath(const std::string& path) {
     const std::size_t dot = path.rfind('.');
@@ -96,55 +109,110 @@ struct Outputs {
     bool window = false;
     std::string picture;  // -o
     cv::VideoWriter video;
+    bool tuioFailing = false;  // the last bundle could not be sent
 };
 
-int Loop(cv::VideoCapture& source, bool live, double fps, TouchTracker& tracker, Outputs& out) {
+// Sends one frame's contacts through every output. False, with the
+// reason, when one that must work (standard output, the touchscreen)
+// cannot be written.
+bool Emit(long long frame, const std::vector<Contact>& contacts, double seconds, Outputs& out, std::string& error,
+          bool always = true) {
+    if (out.json && (always || !contacts.empty())) {
+        const std::string line = ContactsJson(frame, contacts) + "\n";
+        if (std::fputs(line.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+            error = "cannot write standard output";
+            return false;
+        }
+    }
+    if (out.tuio) {
+        // A receiver that is not there loses bundles; tracking goes on.
+        const bool sent = out.tuio->Send(contacts, seconds);
+        if (!sent && !out.tuioFailing) {
+            std::fprintf(stderr, "quarvel: warning: TUIO bundles not sent: %s (tracking goes on)\n",
+                         out.tuio->error().c_str());
+        } else if (sent && out.tuioFailing) {
+            std::fprintf(stderr, "quarvel: TUIO bundles are sent again\n");
+        }
+        out.tuioFailing = !sent;
+    }
+    if (out.screen && !out.screen->Write(out.events->Frame(contacts))) {
+        error = "cannot write to the touchscreen " + out.screen->node();
+        return false;
+    }
+    return true;
+}
+
+void SayBackground(const TouchTracker& tracker, long long frames) {
+    const BackgroundStatus b = tracker.background();
+    std::fprintf(stderr,
+                 "background learned at frame %lld (%lld frames waited for the picture to settle): sensor noise %.1f "
+                 "grey levels, threshold %.1f, fingers %.0f to %.0f pixels\n",
+                 frames, b.settling, b.noise, b.threshold, b.minArea, b.maxArea);
+}
+
+int Loop(CameraFeed& feed, bool live, double fps, double giveUp, TouchTracker& tracker, Outputs& out) {
     const auto started = std::chrono::steady_clock::now();
     const cv::Size expected(tracker.calibration().params().imageWidth, tracker.calibration().params().imageHeight);
+    const StopSignals stopSignals;
+    const auto stop = [] { return StopSignals::Received() != 0; };
     long long frames = 0;
-    std::set<int> ids;
+    long long ids = 0;
+    long long highest = 0;
     bool warnedSize = false;
-    bool warnedTuio = false;
+    bool learned = false;
+    double seconds = 0.0;
     cv::Mat frame;
     cv::Mat shown;
+    std::string error;
+    // Every contact still down lifts, through every output.
+    const auto liftAll = [&]() {
+        // (A JSON line only when something lifts; TUIO's last bundle says
+        // that nothing is alive in any case.)
+        return Emit(frames, tracker.LiftAll(), seconds, out, error, false);
+    };
+    int status = kSuccess;
     for (;;) {
-        try {
-            if (!source.read(frame) || frame.empty()) {
-                break;
-            }
-        } catch (const cv::Exception&) {
+        if (stop()) {
             break;
         }
-        const double seconds = live ? std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count()
-                                    : static_cast<double>(frames) / fps;
+        const CameraFeed::Read read = feed.Next(
+            frame, stop,
+            [&] {
+                liftAll();
+                std::fprintf(stderr, "quarvel: the camera '%s' stopped delivering frames: every touch lifted; opening "
+                                     "it again (giving up after %g s)\n", feed.source().c_str(), giveUp);
+            },
+            [&](double after) {
+                std::fprintf(stderr, "quarvel: the camera '%s' is back after %.1f s\n", feed.source().c_str(), after);
+            });
+        if (read == CameraFeed::Read::End) {
+            break;
+        }
+        if (read == CameraFeed::Read::Gone) {
+            status = Fail(kUsage, "the camera '" + feed.source() + "' stayed gone; giving up");
+            break;
+        }
+        seconds = live ? std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count()
+                       : static_cast<double>(frames) / fps;
         if (frame.size() != expected && !warnedSize) {
             std::fprintf(stderr, "quarvel: warning: the frames are %d x %d, the calibration is for a %d x %d camera\n",
                          frame.cols, frame.rows, expected.width, expected.height);
             warnedSize = true;
         }
-        const std::vector<Contact>& contacts = tracker.Track(frame);
+        const std::vector<Contact>& contacts = tracker.Track(frame, seconds);
         for (const Contact& c : contacts) {
-            ids.insert(c.id);
-        }
-        if (out.json) {
-            const std::string line = ContactsJson(frames, contacts) + "\n";
-            if (std::fputs(line.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
-                return Fail(kUsage, "cannot write standard output");
+            if (c.id > highest) {  // ids rise: a new one is above all before it
+                highest = c.id;
+                ++ids;
             }
         }
-        if (out.tuio) {
-            // A receiver that is not there loses bundles; tracking goes on.
-            const bool sent = out.tuio->Send(contacts, seconds);
-            if (!sent && !warnedTuio) {
-                std::fprintf(stderr, "quarvel: warning: TUIO bundles not sent: %s (tracking goes on)\n",
-                             out.tuio->error().c_str());
-            } else if (sent && warnedTuio) {
-                std::fprintf(stderr, "quarvel: TUIO bundles are sent again\n");
-            }
-            warnedTuio = !sent;
+        if (!learned && !tracker.learning()) {
+            SayBackground(tracker, frames);
         }
-        if (out.screen && !out.screen->Write(out.events->Frame(contacts))) {
-            return Fail(kUsage, "cannot write to the touchscreen " + out.screen->node());
+        learned = !tracker.learning();
+        if (!Emit(frames, contacts, seconds, out, error)) {
+            liftAll();
+            return Fail(kUsage, error);
         }
         ++frames;
         if (out.window || !out.picture.empty()) {
@@ -161,10 +229,15 @@ int Loop(cv::VideoCapture& source, bool live, double fps, TouchTracker& tracker,
             }
         }
     }
+    if (!liftAll()) {
+        status = Fail(kUsage, error);
+    }
+    if (const int signal = StopSignals::Received()) {
+        std::fprintf(stderr, "quarvel: stopped by %s; every touch lifted\n", StopSignals::Name(signal));
+    }
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::FILE* summary = out.json ? stderr : stdout;
-    std::fprintf(summary, "frames %lld, contacts %zu, %.1f frames/s\n", frames, ids.size(),
-                 wall > 0 ? frames / wall : 0.0);
+    std::fprintf(summary, "frames %lld, contacts %lld, %.1f frames/s\n", frames, ids, wall > 0 ? frames / wall : 0.0);
     if (!out.picture.empty() && !IsVideoPath(out.picture) && !shown.empty()) {
         bool written = false;
         try {
@@ -176,7 +249,10 @@ int Loop(cv::VideoCapture& source, bool live, double fps, TouchTracker& tracker,
             return Fail(kUsage, "cannot write '" + out.picture + "'");
         }
     }
-    return frames > 0 ? kSuccess : Fail(kUsage, "no frame could be read");
+    if (status != kSuccess) {
+        return status;
+    }
+    return frames > 0 || StopSignals::Received() != 0 ? kSuccess : Fail(kUsage, "no frame could be read");
 }
 
 }  // namespace
@@ -185,7 +261,8 @@ int RunTrack(const Args& args) {
     ParsedArgs parsed;
     std::vector<Option> known = {{"video", 0, true}, {"camera", 0, true}, {"json", 0, false},
                                  {"tuio", 0, true},  {"uinput", 0, false}, {"show", 0, false},
-                                 {"output", 'o', true}, {"fps", 0, true},  kDisplayOption};
+                                 {"output", 'o', true}, {"fps", 0, true},  {"still-seconds", 0, true},
+                                 {"camera-timeout", 0, true}, kDisplayOption};
     known.insert(known.end(), BlobOptionList().begin(), BlobOptionList().end());
     if (const auto error = ParseOptions(args, known, parsed)) {
         return UsageError("track ", "track: " + *error);
@@ -203,6 +280,21 @@ int RunTrack(const Args& args) {
     TrackerOptions options;
     if (const auto error = ReadBlobOptions(parsed, options.blobs)) {
         return UsageError("track ", "track: " + *error);
+    }
+    if (parsed.Has("still-seconds")) {
+        const auto v = ParseNumber(parsed.Get("still-seconds"));
+        if (!v || *v < 0) {
+            return UsageError("track ", "track: --still-seconds needs a number of seconds (0: never)");
+        }
+        options.absorbSeconds = *v;
+    }
+    double cameraTimeout = 30.0;
+    if (parsed.Has("camera-timeout")) {
+        const auto v = ParseNumber(parsed.Get("camera-timeout"));
+        if (!v || *v < 0) {
+            return UsageError("track ", "track: --camera-timeout needs a number of seconds");
+        }
+        cameraTimeout = *v;
     }
     std::optional<double> fps;
     if (parsed.Has("fps")) {
@@ -276,13 +368,14 @@ int RunTrack(const Args& args) {
                              "touches are only counted\n");
     }
 
-    cv::VideoCapture source;
     const std::string input = parsed.Has("camera") ? parsed.Get("camera") : parsed.Get("video");
     // A camera's frames are timed as they arrive; a video's by its rate.
     const bool live = parsed.Has("camera");
-    if (!OpenSource(source, input, live)) {
+    CameraFeed feed(input, live, cameraTimeout);
+    if (!feed.Open()) {
         return Fail(kUsage, live ? "cannot open camera '" + input + "'" : "cannot read video '" + input + "'");
     }
+    cv::VideoCapture& source = feed.capture();
     if (IsVideoPath(out.picture)) {
         cv::Size size;
         try {
@@ -298,7 +391,7 @@ int RunTrack(const Args& args) {
     }
     TouchTracker tracker(model, options);
     try {
-        return Loop(source, live, fps ? *fps : FramesPerSecond(source, input), tracker, out);
+        return Loop(feed, live, fps ? *fps : FramesPerSecond(source, input), cameraTimeout, tracker, out);
     } catch (const cv::Exception& e) {
         return Fail(kUsage, std::string("the frames could not be processed: ") + e.what());
     }

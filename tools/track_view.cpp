@@ -38,7 +38,7 @@ cv::Mat DrawTracking(const cv::Mat& frame, const std::vector<Contact>& contacts,
         const cv::Scalar colour = c.state == ContactState::Down ? kDown : kMove;
         cv::circle(picture, at, radius, colour, 1, cv::LINE_AA);
         char label[96];
-        std::snprintf(label, sizeof label, "%d  (%.1f, %.1f)", c.id, c.display.x, c.display.y);
+        std::snprintf(label, sizeof label, "%lld  (%.1f, %.1f)", c.id, c.display.x, c.display.y);
         cv::putText(picture, label, at + cv::Point(radius + 3, 4), cv::FONT_HERSHEY_SIMPLEX, scale, colour, 1,
                     cv::LINE_AA);
     }

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -26,6 +27,8 @@
 #include <quarvel/quarvel.h>
 
 #include "support/ir_camera.h"
+#include "support/mjpeg_server.h"
+#include "support/process.h"
 #include "support/synthetic.h"
 #include "support/tool.h"
 #include "support/xvfb.h"
@@ -126,6 +129,9 @@ TEST_F(ToolTrack, JsonLinesFollowEachFingerOnTheDisplay) {
         for (const JsonContact& c : contacts) {
             history[c.id].push_back({frame, c.state});
             const ScriptedTouch& finger = script[c.id == 1 ? 0 : 1];
+            if (c.state == "move" && frame > finger.last) {
+                continue;  // coasting where its motion would have taken it
+            }
             // Down and moving contacts sit on their finger; a lifted one
             // where the finger was last seen.
             const int at = c.state == "up" ? finger.last : static_cast<int>(frame);
@@ -139,13 +145,14 @@ TEST_F(ToolTrack, JsonLinesFollowEachFingerOnTheDisplay) {
         }
     }
     ASSERT_EQ(history.size(), 2u);
-    // One frame late, moving while down, up once the frame after the last.
+    // One frame late, moving while down, coasting for the two frames a
+    // contact may go unseen, then up once.
     const auto& drag = history[1];
     EXPECT_EQ(drag.front(), std::make_pair(19L, std::string("down")));
-    EXPECT_EQ(drag.back(), std::make_pair(41L, std::string("up")));
-    EXPECT_EQ(drag.size(), 41u - 19u + 1u);
+    EXPECT_EQ(drag.back(), std::make_pair(43L, std::string("up")));
+    EXPECT_EQ(drag.size(), 43u - 19u + 1u);
     EXPECT_EQ(history[2].front(), std::make_pair(26L, std::string("down")));
-    EXPECT_EQ(history[2].back(), std::make_pair(51L, std::string("up")));
+    EXPECT_EQ(history[2].back(), std::make_pair(53L, std::string("up")));
 }
 
 // What a TUIO receiver gets: the bundles liblo's server reads, each
@@ -239,7 +246,10 @@ void ExpectBundlesMatch(const std::vector<TuioMessage>& received, const std::vec
         EXPECT_EQ(received[next].command, "fseq");
         EXPECT_EQ(received[next++].values, std::vector<double>{static_cast<double>(n + 1)});
     }
-    EXPECT_EQ(next, received.size());
+    // And one more at the end, with nothing alive.
+    ASSERT_EQ(next + 3, received.size());
+    EXPECT_EQ(received[next + 1].command, "alive");
+    EXPECT_TRUE(received[next + 1].values.empty());
 }
 
 // Pixels of the display's outline that --show draws (BGR 80, 200, 80).
@@ -275,6 +285,97 @@ TEST_F(ToolTrack, TuioBundlesCarryTheJsonPositions) {
     }
 }
 
+// A finger still down when the video ends lifts through every output: a
+// last JSON line with it "up", a TUIO bundle with nothing alive.
+TEST_F(ToolTrack, TheVideosEndLiftsEveryTouch) {
+    const std::vector<ScriptedTouch> script = {{18, 29, [](int) { return cv::Point2d(900.5, 500.25); }}};
+    const std::string frames = Record(script, 30);
+    TuioReceiver receiver;
+    ASSERT_TRUE(receiver.ready());
+    const auto r = Run({"track", params_, "--video", frames, "--json", "--tuio", "127.0.0.1:" + receiver.port()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 31u);
+    long frame = -1;
+    std::vector<JsonContact> contacts;
+    ASSERT_TRUE(ParseLine(lines[29], frame, contacts));
+    ASSERT_EQ(contacts.size(), 1u);
+    EXPECT_EQ(contacts[0].state, "move");
+    ASSERT_TRUE(ParseLine(lines[30], frame, contacts));
+    EXPECT_EQ(frame, 30);
+    ASSERT_EQ(contacts.size(), 1u);
+    EXPECT_EQ(contacts[0].state, "up");
+    EXPECT_NEAR(contacts[0].x, 900.5, 0.3);
+    const std::vector<TuioMessage>& received = receiver.Drain();
+    ASSERT_GE(received.size(), 3u);
+    EXPECT_EQ(received[received.size() - 2].command, "alive");
+    EXPECT_TRUE(received[received.size() - 2].values.empty());
+}
+
+// The ids in a --json line that are in `state`.
+std::vector<int> IdsIn(const std::string& line, const std::string& state) {
+    long frame = -1;
+    std::vector<JsonContact> contacts;
+    std::vector<int> ids;
+    if (ParseLine(line, frame, contacts)) {
+        for (const JsonContact& c : contacts) {
+            if (c.state == state) {
+                ids.push_back(c.id);
+            }
+        }
+    }
+    return ids;
+}
+
+// Stopped by SIGTERM (a service manager stopping it) while a finger is
+// down on a network camera that never ends: the last line lifts it.
+TEST_F(ToolTrack, StoppedBySigtermItLiftsEveryTouch) {
+    const ScriptedTouch finger{20, 1 << 30, [](int) { return cv::Point2d(900.5, 500.25); }};
+    quarvel::test::MjpegServer camera([&](int n) { return camera_.Render(n, {finger}); }, {{-1, 0.0}});
+    quarvel::test::ChildProcess tool(tool_, {"track", params_, "--camera", camera.url(), "--json"});
+    std::string line;
+    std::vector<int> down;
+    while (down.empty() && tool.ReadLine(line)) {
+        down = IdsIn(line, "move");
+    }
+    ASSERT_EQ(down.size(), 1u) << "the finger never showed";
+    tool.Signal(SIGTERM);
+    const quarvel::test::ProcessResult r = tool.Wait();
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> rest = Lines(r.out);
+    ASSERT_FALSE(rest.empty());
+    EXPECT_EQ(IdsIn(rest.back(), "up"), down) << rest.back();
+    EXPECT_NE(r.err.find("stopped by SIGTERM; every touch lifted"), std::string::npos) << r.err;
+}
+
+// A network camera that drops out: every touch lifts at once, the camera
+// is opened again until it is back, tracking goes on under new ids; when
+// it stays gone past --camera-timeout the run ends with status 2, the
+// touches lifted.
+TEST_F(ToolTrack, ACameraThatFailsIsOpenedAgainAndEveryTouchLifts) {
+    const ScriptedTouch finger{20, 1 << 30, [](int) { return cv::Point2d(900.5, 500.25); }};
+    quarvel::test::MjpegServer camera([&](int n) { return camera_.Render(n, {finger}); },
+                                      {{60, 0.3}, {40, 0.0}});
+    const auto r = Run({"track", params_, "--camera", camera.url(), "--json", "--camera-timeout", "1.5"});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("stopped delivering frames: every touch lifted; opening it again"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("is back after"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("stayed gone; giving up"), std::string::npos) << r.err;
+    // The contact's story: down (one id), up at the drop-out, down again
+    // under a new id once the camera is back, up at the end.
+    std::vector<std::pair<int, std::string>> story;
+    for (const std::string& l : Lines(r.out)) {
+        for (const std::string state : {"down", "up"}) {
+            for (const int id : IdsIn(l, state)) {
+                story.emplace_back(id, state);
+            }
+        }
+    }
+    const std::vector<std::pair<int, std::string>> expected = {{1, "down"}, {1, "up"}, {2, "down"}, {2, "up"}};
+    EXPECT_EQ(story, expected) << r.out.substr(r.out.size() > 3000 ? r.out.size() - 3000 : 0) << r.err;
+}
+
 // A receiver at an IPv6 address gets the same bundles.
 TEST_F(ToolTrack, TuioReachesAnIpv6Receiver) {
     const int fd = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -302,7 +403,7 @@ TEST_F(ToolTrack, TuioReachesAnIpv6Receiver) {
         ++bundles;
     }
     close(fd);
-    EXPECT_EQ(bundles, 30);
+    EXPECT_EQ(bundles, 30 + 1);  // and the last, with nothing alive
 }
 
 TEST_F(ToolTrack, OutputsThatCannotOpenAreUsageErrors) {

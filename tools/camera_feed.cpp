@@ -1,0 +1,66 @@
+#include "camera_feed.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <thread>
+
+#include "camera_source.h"
+
+namespace quarvel::cli {
+
+bool ReopensWhenGone(const std::string& source) {
+    const bool number = !source.empty() && source.size() < 4 &&
+                        std::all_of(source.begin(), source.end(), [](char c) { return std::isdigit(c) != 0; });
+    return number || source.rfind("/dev/", 0) == 0 || source.find("://") != std::string::npos;
+}
+
+CameraFeed::CameraFeed(std::string source, bool live, double giveUpSeconds)
+    : source_(std::move(source)), live_(live), reopens_(live && ReopensWhenGone(source_)), giveUp_(giveUpSeconds) {}
+
+bool CameraFeed::Open() { return OpenSource(capture_, source_, live_); }
+
+bool CameraFeed::Grab(cv::Mat& frame) {
+    try {
+        return capture_.read(frame) && !frame.empty();
+    } catch (const cv::Exception&) {
+        return false;
+    }
+}
+
+CameraFeed::Read CameraFeed::Next(cv::Mat& frame, const std::function<bool()>& stop,
+                                  const std::function<void()>& lost, const std::function<void(double)>& back) {
+    if (Grab(frame)) {
+        return Read::Frame;
+    }
+    if (!reopens_ || stop()) {
+        return Read::End;
+    }
+    lost();
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point since = Clock::now();
+    double wait = 0.1;
+    for (;;) {
+        const double gone = std::chrono::duration<double>(Clock::now() - since).count();
+        if (gone >= giveUp_) {
+            return Read::Gone;
+        }
+        // Sleep in short steps, so that a stop is heard at once.
+        const Clock::time_point until = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                           std::chrono::duration<double>(std::min(wait, giveUp_ - gone)));
+        while (Clock::now() < until) {
+            if (stop()) {
+                return Read::End;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        wait = std::min(2 * wait, 2.0);
+        capture_.release();
+        if (Open() && Grab(frame)) {
+            back(std::chrono::duration<double>(Clock::now() - since).count());
+            return Read::Frame;
+        }
+    }
+}
+
+}  // namespace quarvel::cli
