@@ -69,34 +69,45 @@ Options WithKeywords(Options options, const py::kwargs& keywords, const char* wh
 
 // Blob options on a class that holds them as `blobs`, flattened into its
 // own attributes (tracker.threshold is tracker.blobs.threshold).
-template <typename Class, typename Holder>
-void FlattenBlobs(Class& c, BlobOptions Holder::*blobs) {
+template <typename Class, typename Holder, typename Value>
+void FlattenOne(Class& c, BlobOptions Holder::*blobs, const char* name, Value BlobOptions::*field, const char* doc) {
     c.def_property(
-         "background_frames", [blobs](const Holder& h) { return (h.*blobs).backgroundFrames; },
-         [blobs](Holder& h, int v) { (h.*blobs).backgroundFrames = v; }, "frames averaged into the background first")
-        .def_property(
-            "threshold", [blobs](const Holder& h) { return (h.*blobs).threshold; },
-            [blobs](Holder& h, double v) { (h.*blobs).threshold = v; }, "grey levels above the background")
-        .def_property(
-            "min_area", [blobs](const Holder& h) { return (h.*blobs).minArea; },
-            [blobs](Holder& h, double v) { (h.*blobs).minArea = v; }, "camera pixels: smaller is noise")
-        .def_property(
-            "max_area", [blobs](const Holder& h) { return (h.*blobs).maxArea; },
-            [blobs](Holder& h, double v) { (h.*blobs).maxArea = v; }, "camera pixels: larger is not a finger")
-        .def_property(
-            "adaptation", [blobs](const Holder& h) { return (h.*blobs).adaptation; },
-            [blobs](Holder& h, double v) { (h.*blobs).adaptation = v; },
-            "share of the background renewed each frame where nothing touches");
+        name, [blobs, field](const Holder& h) { return (h.*blobs).*field; },
+        [blobs, field](Holder& h, Value v) { (h.*blobs).*field = v; }, doc);
 }
 
-py::list Track(SharedTracker& shared, const py::array& frame) {
+// The blob options' Python names and their documentation.
+template <typename Bind>
+void EachBlobOption(Bind&& bind) {
+    bind("background_frames", &BlobOptions::backgroundFrames, "frames averaged into the background once it has settled");
+    bind("settle_change", &BlobOptions::settleChange,
+         "the mean brightness of the last 6 frames within this share of the 6 before: settled");
+    bind("threshold", &BlobOptions::threshold, "grey levels above the background; 0: from the noise measured");
+    bind("finger_diameter", &BlobOptions::fingerDiameter, "camera pixels; 0: the frame's longer side / 64");
+    bind("min_area", &BlobOptions::minArea, "camera pixels: smaller is noise; 0: a fifth of a finger's area");
+    bind("max_area", &BlobOptions::maxArea, "camera pixels: larger is not a finger; 0: five fingers' area");
+    bind("adaptation", &BlobOptions::adaptation, "share of the background renewed each frame where the frame is brighter");
+    bind("darkening", &BlobOptions::darkening, "share of the background renewed each frame where the frame is darker");
+    bind("follow_gain", &BlobOptions::followGain, "follow the camera's gain and exposure");
+    bind("relearn_frames", &BlobOptions::relearnFrames, "frames after which a region larger than max_area is background");
+    bind("quiet_frames", &BlobOptions::quietFrames, "frames no contact starts where such a region was");
+    bind("max_blobs", &BlobOptions::maxBlobs, "blobs considered in a frame, the largest");
+    bind("storm_specks", &BlobOptions::stormSpecks, "a frame with more specks than this starts no contact");
+}
+
+template <typename Class, typename Holder>
+void FlattenBlobs(Class& c, BlobOptions Holder::*blobs) {
+    EachBlobOption([&](const char* name, auto field, const char* doc) { FlattenOne(c, blobs, name, field, doc); });
+}
+
+py::list Track(SharedTracker& shared, const py::array& frame, std::optional<double> time) {
     const cv::Mat view = FrameView(frame);
     std::vector<Contact> contacts;
     FrameStatus status;
     {
         py::gil_scoped_release unlocked;
         const std::lock_guard<std::mutex> lock(shared.busy);
-        contacts = shared.object.Track(view);
+        contacts = shared.object.Track(view, time ? *time : std::nan(""));
         status = shared.object.frameStatus();
     }
     if (!status.ok) {
@@ -115,6 +126,8 @@ py::object Status(const TouchCalibrationStatus& s) {
     status.attr("target") = s.target;
     status.attr("held") = s.held;
     status.attr("camera") = std::make_pair(s.camera.x, s.camera.y);
+    status.attr("waited") = s.waited;
+    status.attr("absorbed") = s.absorbed;
     return status;
 }
 
@@ -155,13 +168,27 @@ void BindTouch(py::module_& m) {
                    ", y=" + std::to_string(c.display.y) + ", state='" + ContactStateName(c.state) + "')";
         });
 
-    py::class_<BlobOptions>(m, "BlobOptions", "How blobs are told from the background.")
-        .def(py::init([](const py::kwargs& keywords) { return WithKeywords(BlobOptions(), keywords, "BlobOptions"); }))
-        .def_readwrite("background_frames", &BlobOptions::backgroundFrames)
-        .def_readwrite("threshold", &BlobOptions::threshold)
-        .def_readwrite("min_area", &BlobOptions::minArea)
-        .def_readwrite("max_area", &BlobOptions::maxArea)
-        .def_readwrite("adaptation", &BlobOptions::adaptation);
+    py::class_<BlobOptions> blobs(m, "BlobOptions", "How blobs are told from the background, as in C++.");
+    blobs.def(py::init([](const py::kwargs& keywords) { return WithKeywords(BlobOptions(), keywords, "BlobOptions"); }));
+    EachBlobOption([&](const char* name, auto field, const char* doc) { blobs.def_readwrite(name, field, doc); });
+
+    py::class_<FrameStatus>(m, "FrameStatus", "How the tracker took its last frame.")
+        .def_readonly("ok", &FrameStatus::ok)
+        .def_readonly("reason", &FrameStatus::reason, "why it was refused; empty when ok")
+        .def_readonly("repeated", &FrameStatus::repeated, "the last frame again: nothing changed")
+        .def_readonly("lost", &FrameStatus::lost, "not the scene: the contacts coasted through it");
+
+    py::class_<BackgroundStatus>(m, "BackgroundStatus", "What the tracker's background learned, and did since.")
+        .def_readonly("learned", &BackgroundStatus::learned)
+        .def_readonly("noise", &BackgroundStatus::noise, "sensor noise, grey levels (one standard deviation)")
+        .def_readonly("threshold", &BackgroundStatus::threshold, "the threshold in use")
+        .def_readonly("min_area", &BackgroundStatus::minArea)
+        .def_readonly("max_area", &BackgroundStatus::maxArea)
+        .def_readonly("gain", &BackgroundStatus::gain, "the last frame against the background learned")
+        .def_readonly("offset", &BackgroundStatus::offset)
+        .def_readonly("settling", &BackgroundStatus::settling, "frames seen before the picture settled")
+        .def_readonly("relearned", &BackgroundStatus::relearned, "regions taken in all at once")
+        .def_readonly("absorbed", &BackgroundStatus::absorbed, "still blobs taken in");
 
     py::class_<TrackerOptions> tracker(m, "TrackerOptions",
                                        "The tracker's options; blob options are attributes of their own too.");
@@ -171,9 +198,15 @@ void BindTouch(py::module_& m) {
         }))
         .def_readwrite("blobs", &TrackerOptions::blobs)
         .def_readwrite("max_jump", &TrackerOptions::maxJump,
-                       "camera pixels a contact may land from its prediction; 0: an eighth of the frame")
+                       "camera pixels a contact may land from its prediction; 0: 1.5 finger diameters plus its speed")
         .def_readwrite("confirm_next_frame", &TrackerOptions::confirmNextFrame,
-                       "a new blob becomes a contact in the frame after it appears");
+                       "a new blob becomes a contact in the frame after it appears")
+        .def_readwrite("coast_frames", &TrackerOptions::coastFrames,
+                       "frames a contact may go unseen and stay down, where its motion predicts it")
+        .def_readwrite("absorb_seconds", &TrackerOptions::absorbSeconds,
+                       "a contact that stays within absorb_pixels this long lifts and becomes background; 0: never")
+        .def_readwrite("absorb_pixels", &TrackerOptions::absorbPixels)
+        .def_readwrite("frames_per_second", &TrackerOptions::framesPerSecond, "the frames' times when track gets none");
     FlattenBlobs(tracker, &TrackerOptions::blobs);
 
     py::class_<TouchCalibrationOptions> calibration(m, "TouchCalibrationOptions",
@@ -194,6 +227,8 @@ void BindTouch(py::module_& m) {
                        "camera pixels it may wander from its mean while held")
         .def_readwrite("frames_per_second", &TouchCalibrationOptions::framesPerSecond,
                        "the frames' times when feed is given none")
+        .def_readwrite("lift_wait_seconds", &TouchCalibrationOptions::liftWaitSeconds,
+                       "what stays in view this long after a measurement becomes background")
         .def_readwrite("barrel", &TouchCalibrationOptions::barrel)
         .def_readwrite("lens", &TouchCalibrationOptions::lens, "a lens stage where the targets support one")
         .def_readwrite("outlier_pixels", &TouchCalibrationOptions::outlierPixels);
@@ -216,10 +251,31 @@ void BindTouch(py::module_& m) {
              }),
              py::arg("params"), py::arg("display"), py::arg("options") = py::none(),
              "Tracks through calibration parameters set up for display=(W, H).")
-        .def("track", &Track, py::arg("frame"),
-             "The contacts of the next camera frame ((H, W) grey, (H, W, 3) BGR or (H, W, 4) BGRA uint8): those "
-             "down or moving, then those that lifted. Empty while the background is learned. ValueError for a "
-             "frame the tracker refuses (TypeError for one that is not uint8).")
+        .def("track", &Track, py::arg("frame"), py::arg("time") = py::none(),
+             "The contacts of the next camera frame ((H, W) grey, (H, W, 3) BGR or (H, W, 4) BGRA uint8), taken "
+             "at `time` seconds (default: frames_per_second): those down or moving, then those that lifted. Empty "
+             "while the background is learned. ValueError for a frame the tracker refuses (TypeError for one that "
+             "is not uint8); the contacts coast through it.")
+        .def(
+            "lift_all",
+            [](SharedTracker& t) {
+                std::vector<Contact> ups;
+                {
+                    py::gil_scoped_release unlocked;
+                    const std::lock_guard<std::mutex> lock(t.busy);
+                    ups = t.object.LiftAll();
+                }
+                py::list out;
+                for (const Contact& c : ups) {
+                    out.append(c);
+                }
+                return out;
+            },
+            "Every contact still down, lifted ('up' at its last place): for a host that stops.")
+        .def_property_readonly(
+            "frame_status", [](SharedTracker& t) { return Locked(t, [](const TouchTracker& o) { return o.frameStatus(); }); })
+        .def_property_readonly(
+            "background", [](SharedTracker& t) { return Locked(t, [](const TouchTracker& o) { return o.background(); }); })
         .def_property_readonly("learning",
                                [](SharedTracker& t) { return Locked(t, [](const TouchTracker& o) { return o.learning(); }); })
         .def_property_readonly("frames",

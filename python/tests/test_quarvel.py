@@ -193,9 +193,19 @@ def test_touch_tracker_reports_calibrated_contacts(q):
     assert (c.x, c.y) == (pytest.approx(expected[0]), pytest.approx(expected[1]))
     bgr = np.dstack([_ir_frame([(302.3, 200.7)], seed=22)] * 3)
     assert [c.state for c in tracker.track(bgr)] == ["move"]
-    up = tracker.track(_ir_frame([], seed=23))
+    # Unseen, it coasts two frames, then lifts.
+    assert [c.state for c in tracker.track(_ir_frame([], seed=23))] == ["move"]
+    assert tracker.frame_status.ok and not tracker.frame_status.lost
+    assert [c.state for c in tracker.track(_ir_frame([], seed=24))] == ["move"]
+    up = tracker.track(_ir_frame([], seed=25))
     assert [(c.id, c.state) for c in up] == [(1, "up")]
-    assert tracker.frames == 19
+    assert tracker.frames == 21
+    background = tracker.background
+    assert background.learned and background.threshold >= 12 and background.noise > 0
+    # A host that stops lifts what is still down.
+    tracker.track(_ir_frame([(400.0, 300.0)], seed=26))
+    tracker.track(_ir_frame([(400.0, 300.0)], seed=27), time=27 / 30)
+    assert [(c.id, c.state) for c in tracker.lift_all()] == [(2, "up")]
     # From parameters and a display, without a loaded instance: here a
     # matrix that doubles every coordinate.
     params = quarvel.CalibrationParams()
