@@ -74,7 +74,8 @@ cv::Rect Grown(cv::Rect r, int by, cv::Size frame) {
 
 BlobDetector::BlobDetector(const BlobOptions& options) : background_(options) {}
 
-BlobDetector::Outcome BlobDetector::Detect(const cv::Mat& grey, std::vector<Blob>& blobs) {
+BlobDetector::Outcome BlobDetector::Detect(const cv::Mat& grey, std::vector<Blob>& blobs,
+                                           const std::vector<cv::Point2d>& expected) {
     blobs.clear();
     storm_ = false;
     if (grey.size() != background_.size()) {
@@ -95,7 +96,7 @@ BlobDetector::Outcome BlobDetector::Detect(const cv::Mat& grey, std::vector<Blob
     covered_.clear();
     specks_ = 0;
     std::vector<Region> large;
-    Label(grey, blobs, large);
+    Label(grey, blobs, large, expected);
     FollowRegions(grey, large);
     quiet_.erase(std::remove_if(quiet_.begin(), quiet_.end(), [&](const Quiet& q) { return q.until < frame_; }),
                  quiet_.end());
@@ -126,15 +127,16 @@ BlobDetector::Outcome BlobDetector::Detect(const cv::Mat& grey, std::vector<Blob
     return Outcome::Detected;
 }
 
-void BlobDetector::Label(const cv::Mat& grey, std::vector<Blob>& blobs, std::vector<Region>& large) {
+void BlobDetector::Label(const cv::Mat& grey, std::vector<Blob>& blobs, std::vector<Region>& large,
+                         const std::vector<cv::Point2d>& expected) {
     low_parts_.Label(low_, cv::Rect(cv::Point(0, 0), background_.size()), &rows_);
     for (std::size_t i = 0; i < low_parts_.parts().size(); ++i) {
-        Component(grey, i, blobs, large);
+        Component(grey, i, blobs, large, expected);
     }
 }
 
 void BlobDetector::Component(const cv::Mat& grey, std::size_t index, std::vector<Blob>& blobs,
-                             std::vector<Region>& large) {
+                             std::vector<Region>& large, const std::vector<cv::Point2d>& expected) {
     const RunLabels::Part& part = low_parts_.parts()[index];
     const double area = part.area;
     const cv::Rect box = part.box;
@@ -152,7 +154,15 @@ void BlobDetector::Component(const cv::Mat& grey, std::size_t index, std::vector
     own_.create(box.size(), CV_8U);
     own_.setTo(0);
     low_parts_.Paint(index, own_, box.tl());
-    if (area > background_.maxArea()) {
+    // Fingers followed until now that moved into it: fingers passing close
+    // enough for their light to join, up to a finger each.
+    int fingers = 0;
+    for (const cv::Point2d& e : expected) {
+        const cv::Point at(static_cast<int>(std::lround(e.x)), static_cast<int>(std::lround(e.y)));
+        fingers += box.contains(at) && own_.at<unsigned char>(at.y - box.y, at.x - box.x) != 0 ? 1 : 0;
+    }
+    const bool merged = fingers >= 2 && area <= fingers * background_.maxArea();
+    if (area > background_.maxArea() && !merged) {
         Region r;
         r.box = box;
         r.mask = own_.clone();

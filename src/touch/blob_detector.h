@@ -43,8 +43,10 @@ public:
 
     // The blobs of the next frame (8-bit grey), at most maxBlobs of them,
     // the largest. A frame of another size than the last starts the
-    // learning over.
-    Outcome Detect(const cv::Mat& grey, std::vector<Blob>& blobs);
+    // learning over. `expected`: where fingers already followed should be;
+    // a set larger than maxArea that holds two or more of them is those
+    // fingers merged (passing close), not a region that changed.
+    Outcome Detect(const cv::Mat& grey, std::vector<Blob>& blobs, const std::vector<cv::Point2d>& expected = {});
 
     // `blob` of the frame just detected, shared out among `seeds` (the
     // places where fingers that merged into it are expected): each pixel
@@ -79,8 +81,10 @@ private:
         long long until = 0;  // the frame number it lasts to
     };
 
-    void Label(const cv::Mat& grey, std::vector<Blob>& blobs, std::vector<Region>& large);
-    void Component(const cv::Mat& grey, std::size_t index, std::vector<Blob>& blobs, std::vector<Region>& large);
+    void Label(const cv::Mat& grey, std::vector<Blob>& blobs, std::vector<Region>& large,
+               const std::vector<cv::Point2d>& expected);
+    void Component(const cv::Mat& grey, std::size_t index, std::vector<Blob>& blobs, std::vector<Region>& large,
+                   const std::vector<cv::Point2d>& expected);
     void Peaks(const cv::Mat& grey, Region& region, std::vector<Blob>& blobs);
     void Measure(const cv::Mat& grey, const cv::Mat& own, cv::Rect box, double area, std::vector<Blob>& blobs);
     void FollowRegions(const cv::Mat& grey, std::vector<Region>& large);

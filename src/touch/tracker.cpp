@@ -329,7 +329,13 @@ struct TrackerState {
         if (grey.size() != detector.size()) {
             LiftAll(ups);  // the detector starts over for the new size
         }
-        switch (detector.Detect(grey, blobs)) {
+        std::vector<cv::Point2d> expected;
+        for (const Track& t : tracks) {
+            if (t.id > 0) {
+                expected.push_back(t.position + t.velocity);
+            }
+        }
+        switch (detector.Detect(grey, blobs, expected)) {
             case BlobDetector::Outcome::Learning:
                 LiftAll(ups);  // (a scene that changed past recognition is learned again)
                 break;

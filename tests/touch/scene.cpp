@@ -115,7 +115,7 @@ ScriptedTouch Hold(int start, int frames) {
     return {start, start + frames - 1, [](int) { return cv::Point2d(520.25, 810.5); }};
 }
 
-std::vector<ScriptedTouch> PassingSwipes(int start, double gap) {
+std::vector<ScriptedTouch> PassingSwipes(int start, double gap, bool meet) {
     // 75 display pixels a frame each: about 28 camera pixels on a 640-wide
     // camera.
     const auto swipe = [start](double from, double to, double y) {
@@ -124,7 +124,8 @@ std::vector<ScriptedTouch> PassingSwipes(int start, double gap) {
                                  return cv::Point2d(from + (to - from) * t, y);
                              }};
     };
-    return {swipe(250, 1675, 540.0 - gap / 2), swipe(1675, 250, 540.0 + gap / 2)};
+    const double shift = meet ? 75.0 / 2 : 0.0;  // both at x 925 in their tenth frame
+    return {swipe(250 - shift, 1675 - shift, 540.0 - gap / 2), swipe(1675 + shift, 250 + shift, 540.0 + gap / 2)};
 }
 
 }  // namespace quarvel::test

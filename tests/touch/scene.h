@@ -46,8 +46,9 @@ ScriptedTouch Drag(int start);    // a straight drag across the display
 ScriptedTouch Circle(int start);  // a full circle
 ScriptedTouch Hold(int start, int frames = 60);  // a finger held still
 // Two fast swipes in opposite directions passing each other on tracks
-// `gap` display pixels apart.
-std::vector<ScriptedTouch> PassingSwipes(int start, double gap = 45.0);
+// `gap` display pixels apart; `meet`: side by side in one frame (else
+// they pass between two frames).
+std::vector<ScriptedTouch> PassingSwipes(int start, double gap = 45.0, bool meet = false);
 
 }  // namespace quarvel::test
 
