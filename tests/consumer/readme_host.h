@@ -24,6 +24,7 @@ inline Window window;
 inline Camera camera;
 inline Quarvel q;
 inline cv::Mat frame;
+inline double seconds = 0.0;  // when the camera took it
 inline cv::Mat grey;
 inline std::string path = "calibration.ini";
 inline std::vector<cv::Point> in;
