@@ -14,6 +14,11 @@
 
 namespace quarvel {
 
+// The display size assumed when nothing answers (the platform's fallback),
+// and when a set-up is given none and the parameters record none.
+inline constexpr int kAssumedDisplayWidth = 1680;
+inline constexpr int kAssumedDisplayHeight = 1050;
+
 // Where a display size came from, in the order the platform is asked.
 enum class DisplaySource {
     Host,           // fixed by the host (Quarvel::SetDisplaySize)

@@ -21,14 +21,9 @@
 
 #include <opencv2/core.hpp>
 
+#include <quarvel/display.h>
 #include <quarvel/export.h>
 #include <quarvel/lens.h>
-
-// A point between correction steps, in single precision.
-struct FPoint {
-    float x;
-    float y;
-};
 
 namespace quarvel {
 
@@ -73,11 +68,6 @@ struct Geometry {
     float centerX = 0.0f;  // the source centre, stored on every outcome
     float centerY = 0.0f;
 };
-
-// The display size a set-up assumes when it is given none and the
-// parameters record none.
-inline constexpr int kAssumedDisplayWidth = 1680;
-inline constexpr int kAssumedDisplayHeight = 1050;
 
 // The barrel set-up: the source centre, then (unless the focal value counts
 // as zero) the corner magnification k = f^2 / (f^2 - s), s the squared

@@ -26,6 +26,12 @@ struct FacadeState;
 struct Chain;
 }  // namespace quarvel::detail
 
+// A point between the class's correction steps, in single precision.
+struct FPoint {
+    float x;
+    float y;
+};
+
 class QUARVEL_EXPORT Quarvel {
 public:
     // Every parameter zero, an all-zero matrix, no reader and no canvas.

@@ -7,6 +7,8 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "numeric/robust.h"
+
 namespace quarvel::detail {
 namespace {
 
@@ -35,8 +37,7 @@ double RegionSize(const std::vector<cv::Point2d>& display, const std::vector<boo
     if (nearest.empty()) {
         return 100.0;
     }
-    std::nth_element(nearest.begin(), nearest.begin() + static_cast<std::ptrdiff_t>(nearest.size() / 2), nearest.end());
-    return kRegionSpacings * nearest[nearest.size() / 2];
+    return kRegionSpacings * MedianInPlace(nearest);
 }
 
 std::vector<double> LeaveRegionsOut(const std::vector<cv::Point2d>& display, const std::vector<bool>& use,

@@ -22,16 +22,18 @@
 
 #include "calibration/chain_model.h"
 #include "calibration/expected_error.h"
-#include "calibration/homography.h"
 #include "calibration/lens_choice.h"
 #include "calibration/refine.h"
 #include "calibration/trust.h"
+#include "numeric/homography.h"
+#include "numeric/robust.h"
 
 namespace quarvel {
 namespace {
 
 using detail::ChainModel;
 using detail::FitVector;
+using detail::Median;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr int kSearchSteps = 400;           // magnifications 1.005 ... 3
@@ -48,15 +50,6 @@ double KappaOf(double magnification) { return 1.0 - 1.0 / magnification; }
 
 FitVector VectorOf(double kappa, const cv::Matx33d& h) {
     return FitVector(kappa, h(0, 0), h(0, 1), h(0, 2), h(1, 0), h(1, 1), h(1, 2), h(2, 0), h(2, 1));
-}
-
-double Median(std::vector<double> v) {
-    if (v.empty()) {
-        return 0.0;
-    }
-    const auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
-    std::nth_element(v.begin(), mid, v.end());
-    return *mid;
 }
 
 struct Problem {
@@ -135,7 +128,7 @@ std::vector<bool> RobustInliers(const ChainModel& model, const Problem& pr, bool
     if (bestResiduals.empty()) {
         return use;
     }
-    const double limit = std::max(threshold, 4.0 * 1.4826 * best);
+    const double limit = std::max(threshold, detail::RobustLimit(4.0, best));
     for (std::size_t i = 0; i < use.size(); ++i) {
         use[i] = bestResiduals[i] <= limit;
     }
@@ -199,28 +192,14 @@ bool FitOn(const ChainModel& model, const Problem& pr, bool barrel, const std::v
 // Steps 2-3 with re-classification until the inlier set settles.
 bool FitModel(const ChainModel& model, const Problem& pr, bool barrel, std::vector<bool>& use, double threshold,
               FitVector& out) {
-    for (int round = 0; round < 4; ++round) {
-        if (std::count(use.begin(), use.end(), true) < 4 || !FitOn(model, pr, barrel, use, out)) {
+    const detail::InlierRule rule{threshold, 4.0, 4};
+    return detail::SettleInliers(use, 4, rule, [&](const std::vector<bool>& on, std::vector<double>& residuals) {
+        if (!FitOn(model, pr, barrel, on, out)) {
             return false;
         }
-        const std::vector<double> r = ResidualsOf(model, pr, out, barrel);
-        std::vector<double> inlying;
-        for (std::size_t i = 0; i < r.size(); ++i) {
-            if (use[i]) {
-                inlying.push_back(r[i]);
-            }
-        }
-        const double limit = std::max(threshold, 4.0 * 1.4826 * Median(inlying));
-        std::vector<bool> next(use.size());
-        for (std::size_t i = 0; i < r.size(); ++i) {
-            next[i] = r[i] <= limit;
-        }
-        if (next == use) {
-            return true;
-        }
-        use = next;
-    }
-    return std::count(use.begin(), use.end(), true) >= 4;
+        residuals = ResidualsOf(model, pr, out, barrel);
+        return true;
+    });
 }
 
 bool ValidInput(const std::vector<PointPair>& pairs, const FitOptions& o, std::string& reason) {

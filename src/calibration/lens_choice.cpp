@@ -6,6 +6,8 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "numeric/lens_math.h"
+
 namespace quarvel::detail {
 namespace {
 
@@ -99,7 +101,7 @@ std::vector<cv::Point2d> RefitLensWithout(const LensPairs& pairs, const LensCand
         FitResidualGrid(refit, pairs, without, lens.gridColumns, lens.gridRows, candidate.gridSmoothness);
     }
     for (std::size_t i = 0; i < at.size(); ++i) {
-        at[i] = StagePosition(refit, pairs.image, pairs.camera[i]);
+        at[i] = StageDisplay(refit, pairs.image, pairs.camera[i]);
     }
     return at;
 }
@@ -141,7 +143,7 @@ void JudgeLensCandidate(const LensPairs& pairs, LensCandidate& candidate) {
             }
             for (std::size_t i = 0; i < at.size(); ++i) {
                 if (candidate.use[i] && !without[i]) {
-                    const cv::Point2d p = StagePosition(variant, pairs.image, pairs.camera[i]);
+                    const cv::Point2d p = StageDisplay(variant, pairs.image, pairs.camera[i]);
                     const double e = cv::norm(p - pairs.display[i]);
                     leftOut[v][i] = std::isfinite(e) ? e : std::numeric_limits<double>::infinity();
                 }
@@ -149,7 +151,7 @@ void JudgeLensCandidate(const LensPairs& pairs, LensCandidate& candidate) {
         }
         // The variants' errors are recorded above; this answer is the plain one's.
         for (std::size_t i = 0; i < at.size(); ++i) {
-            at[i] = StagePosition(refit, pairs.image, pairs.camera[i]);
+            at[i] = StageDisplay(refit, pairs.image, pairs.camera[i]);
         }
         return at;
     });

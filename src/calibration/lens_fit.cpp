@@ -7,7 +7,9 @@
 #include <opencv2/calib3d.hpp>
 
 #include "calibration/least_squares.h"
-#include "model/lens_map.h"
+#include "numeric/homography.h"
+#include "numeric/lens_math.h"
+#include "numeric/robust.h"
 
 namespace quarvel::detail {
 namespace {
@@ -33,11 +35,6 @@ Scaling ScalingOf(cv::Size size) {
     s.centre = cv::Point2d((size.width - 1) / 2.0, (size.height - 1) / 2.0);
     s.half = std::max(size.width, size.height) / 2.0;
     return s;
-}
-
-cv::Point2d Apply(const cv::Matx33d& h, const cv::Point2d& p) {
-    const double w = h(2, 0) * p.x + h(2, 1) * p.y + h(2, 2);
-    return cv::Point2d((h(0, 0) * p.x + h(0, 1) * p.y + h(0, 2)) / w, (h(1, 0) * p.x + h(1, 1) * p.y + h(1, 2)) / w);
 }
 
 // The fit's parameters: the distortion centre (camera pixels), k1 ... k4,
@@ -101,10 +98,6 @@ std::vector<double> Pack(const LensStage& lens, const Scaling& camera, const Sca
 
 }  // namespace
 
-cv::Point2d StagePosition(const LensStage& lens, cv::Size image, const cv::Point2d& camera) {
-    return StageDisplay(lens, image, camera);
-}
-
 std::vector<double> StageResiduals(const LensStage& lens, const LensPairs& pairs) {
     std::vector<double> r(pairs.camera.size());
     for (std::size_t i = 0; i < r.size(); ++i) {
@@ -140,8 +133,8 @@ bool FitLensModel(const LensPairs& pairs, const std::vector<bool>& use, LensStag
         std::vector<cv::Point2f> from;
         std::vector<cv::Point2f> to;
         for (std::size_t i = 0; i < shown.size(); ++i) {
-            const cv::Point2d d = Apply(display.To(), shown[i]);
-            const cv::Point2d c = Apply(camera.To(), seen[i]);
+            const cv::Point2d d = ApplyHomography(display.To(), shown[i]);
+            const cv::Point2d c = ApplyHomography(camera.To(), seen[i]);
             from.emplace_back(static_cast<float>(d.x), static_cast<float>(d.y));
             to.emplace_back(static_cast<float>(c.x), static_cast<float>(c.y));
         }
@@ -162,7 +155,7 @@ bool FitLensModel(const LensPairs& pairs, const std::vector<bool>& use, LensStag
     problem.evaluate = [&](const std::vector<double>& v, std::vector<double>& r) {
         const Unpacked u = Unpack(v, form, focal, camera, display);
         for (std::size_t i = 0; i < shown.size(); ++i) {
-            const cv::Point2d at = DistortPixel(u.lens, Apply(u.toCamera, shown[i])) - seen[i];
+            const cv::Point2d at = DistortPixel(u.lens, ApplyHomography(u.toCamera, shown[i])) - seen[i];
             r[2 * i] = at.x;
             r[2 * i + 1] = at.y;
         }
@@ -198,31 +191,16 @@ bool FitLensRobust(const LensPairs& pairs, std::vector<bool>& use, LensStage::Fo
     std::vector<bool> current = use;
     LensStage fitted;
     bool have = false;
-    for (int round = 0; round < 4; ++round) {
-        if (!FitLensModel(pairs, current, form, fitted, have ? &fitted : nullptr)) {
+    const InlierRule rule{threshold, 4.0, static_cast<std::size_t>(kMinPairs)};
+    const bool settled = SettleInliers(current, 4, rule, [&](const std::vector<bool>& on, std::vector<double>& r) {
+        if (!FitLensModel(pairs, on, form, fitted, have ? &fitted : nullptr)) {
             return false;
         }
         have = true;
-        const std::vector<double> r = StageResiduals(fitted, pairs);
-        std::vector<double> inlying;
-        for (std::size_t i = 0; i < r.size(); ++i) {
-            if (current[i]) {
-                inlying.push_back(r[i]);
-            }
-        }
-        std::nth_element(inlying.begin(), inlying.begin() + static_cast<std::ptrdiff_t>(inlying.size() / 2),
-                         inlying.end());
-        const double limit = std::max(threshold, 4.0 * 1.4826 * inlying[inlying.size() / 2]);
-        std::vector<bool> next(r.size());
-        for (std::size_t i = 0; i < r.size(); ++i) {
-            next[i] = r[i] <= limit;
-        }
-        if (next == current) {
-            break;
-        }
-        current = next;
-    }
-    if (std::count(current.begin(), current.end(), true) < kMinPairs) {
+        r = StageResiduals(fitted, pairs);
+        return true;
+    });
+    if (!settled) {
         return false;
     }
     use = current;

@@ -28,9 +28,8 @@ struct LensPairs {
 bool FitLensModel(const LensPairs& pairs, const std::vector<bool>& use, LensStage::Form form, LensStage& lens,
                   const LensStage* start = nullptr, int iterations = 60);
 
-// Where the stage (lens model, homography, residual) puts each pair's
-// camera point on the display, and its distance from the target.
-cv::Point2d StagePosition(const LensStage& lens, cv::Size image, const cv::Point2d& camera);
+// How far the stage (lens model, homography, residual) puts each pair's
+// camera point from its target on the display.
 std::vector<double> StageResiduals(const LensStage& lens, const LensPairs& pairs);
 
 // Fits the lens model with its inlier set: from `use` (the pairs a first,

@@ -4,7 +4,9 @@
 #include <cmath>
 
 #include "calibration/lens_fit.h"
-#include "model/lens_map.h"
+#include "numeric/homography.h"
+#include "numeric/lens_math.h"
+#include "numeric/robust.h"
 
 namespace quarvel::detail {
 namespace {
@@ -29,37 +31,24 @@ void DropStrayCorners(std::vector<PointPair>& pairs, std::vector<int>& corners, 
     std::vector<bool> use(pairs.size(), true);
     LensStage lens;
     bool have = false;
-    for (int round = 0; round < 4; ++round) {
-        if (!FitLensModel(lp, use, LensStage::Form::Fisheye, lens, have ? &lens : nullptr)) {
-            return;  // nothing to judge by: keep them all
+    const InlierRule rule{kFloorPixels, kSpreads, static_cast<std::size_t>(kMinCorners)};
+    const bool settled = SettleInliers(use, 4, rule, [&](const std::vector<bool>& on, std::vector<double>& error) {
+        if (!FitLensModel(lp, on, LensStage::Form::Fisheye, lens, have ? &lens : nullptr)) {
+            return false;
         }
         have = true;
+        // Where the fitted lens would see each corner, in the camera image.
         const cv::Matx33d toUndistorted = lens.homography.inv();
-        std::vector<double> error(pairs.size());
-        std::vector<double> inlying;
+        error.resize(pairs.size());
         for (std::size_t i = 0; i < pairs.size(); ++i) {
-            const cv::Vec3d u = toUndistorted * cv::Vec3d(lp.display[i].x, lp.display[i].y, 1.0);
-            const cv::Point2d predicted = DistortPixel(lens, cv::Point2d(u[0] / u[2], u[1] / u[2]));
+            const cv::Point2d predicted = DistortPixel(lens, ApplyHomography(toUndistorted, lp.display[i]));
             const double e = cv::norm(predicted - lp.camera[i]);
             error[i] = std::isfinite(e) ? e : 1e9;
-            if (use[i]) {
-                inlying.push_back(error[i]);
-            }
         }
-        std::nth_element(inlying.begin(), inlying.begin() + static_cast<std::ptrdiff_t>(inlying.size() / 2),
-                         inlying.end());
-        const double limit = std::max(kFloorPixels, kSpreads * 1.4826 * inlying[inlying.size() / 2]);
-        std::vector<bool> next(pairs.size());
-        for (std::size_t i = 0; i < pairs.size(); ++i) {
-            next[i] = error[i] <= limit;
-        }
-        if (next == use) {
-            break;
-        }
-        use = next;
-        if (std::count(use.begin(), use.end(), true) < kMinCorners) {
-            return;
-        }
+        return true;
+    });
+    if (!settled) {
+        return;  // nothing to judge by, or too few left to judge: keep them all
     }
     std::vector<PointPair> kept;
     std::vector<int> keptCorners;

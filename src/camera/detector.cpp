@@ -9,12 +9,13 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "base/grey_frame.h"
 #include "camera/board.h"
 #include "camera/corner_check.h"
 #include "camera/corner_growth.h"
 #include "camera/detector.h"
-#include "camera/grey_frame.h"
 #include "camera/marker_consistency.h"
+#include "numeric/robust.h"
 
 namespace quarvel::detail {
 namespace {
@@ -43,11 +44,7 @@ double MedianMarkerSide(const std::vector<std::vector<cv::Point2f>>& corners) {
         sides.push_back(0.25 * (cv::norm(c[0] - c[1]) + cv::norm(c[1] - c[2]) + cv::norm(c[2] - c[3]) +
                                 cv::norm(c[3] - c[0])));
     }
-    if (sides.empty()) {
-        return 0.0;
-    }
-    std::nth_element(sides.begin(), sides.begin() + static_cast<std::ptrdiff_t>(sides.size() / 2), sides.end());
-    return sides[sides.size() / 2];
+    return MedianInPlace(sides);
 }
 
 // The corners of the board most of the frame's markers belong to.

@@ -9,9 +9,10 @@
 #include <limits>
 #include <map>
 
+#include "base/grey_frame.h"
 #include "camera/board.h"
 #include "camera/detector.h"
-#include "camera/grey_frame.h"
+#include "numeric/robust.h"
 
 namespace quarvel::detail {
 namespace {
@@ -62,13 +63,7 @@ double MedianMovement(const PatternDetection& a, const PatternDetection& b) {
     if (moved.empty()) {
         return std::numeric_limits<double>::infinity();
     }
-    std::nth_element(moved.begin(), moved.begin() + static_cast<std::ptrdiff_t>(moved.size() / 2), moved.end());
-    return moved[moved.size() / 2];
-}
-
-double Median(std::vector<double> v) {
-    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
-    return v[v.size() / 2];
+    return MedianInPlace(moved);
 }
 
 // Each corner seen in at least half of the frames, at the mean of the

@@ -11,6 +11,8 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "numeric/homography.h"
+
 namespace quarvel::detail {
 namespace {
 
@@ -27,11 +29,6 @@ struct Placed {
     cv::Matx33d toCamera;    // its own board -> frame mapping, from its corners
     bool mapped = false;
 };
-
-cv::Point2d Apply(const cv::Matx33d& h, const cv::Point2d& p) {
-    const double w = h(2, 0) * p.x + h(2, 1) * p.y + h(2, 2);
-    return cv::Point2d((h(0, 0) * p.x + h(0, 1) * p.y + h(0, 2)) / w, (h(1, 0) * p.x + h(1, 1) * p.y + h(1, 2)) / w);
-}
 
 }  // namespace
 
@@ -78,12 +75,12 @@ void KeepConsistentMarkers(const MarkerBoard& board, float square, FoundMarkers&
             ++neighbours;
             // Both ways: each marker's mapping places the other one. The
             // tolerance is in the frame's own scale at the marker.
-            const double scaleI = cv::norm(Apply(placed[i].toCamera, placed[i].board + cv::Point2d(1, 0)) -
+            const double scaleI = cv::norm(ApplyHomography(placed[i].toCamera, placed[i].board + cv::Point2d(1, 0)) -
                                            placed[i].camera);
-            const double scaleJ = cv::norm(Apply(placed[j].toCamera, placed[j].board + cv::Point2d(1, 0)) -
+            const double scaleJ = cv::norm(ApplyHomography(placed[j].toCamera, placed[j].board + cv::Point2d(1, 0)) -
                                            placed[j].camera);
-            const double fromI = cv::norm(Apply(placed[i].toCamera, placed[j].board) - placed[j].camera);
-            const double fromJ = cv::norm(Apply(placed[j].toCamera, placed[i].board) - placed[i].camera);
+            const double fromI = cv::norm(ApplyHomography(placed[i].toCamera, placed[j].board) - placed[j].camera);
+            const double fromJ = cv::norm(ApplyHomography(placed[j].toCamera, placed[i].board) - placed[i].camera);
             if (fromI <= kAgreeSquares * scaleI && fromJ <= kAgreeSquares * scaleJ) {
                 ++agree;
             }

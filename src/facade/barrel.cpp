@@ -4,6 +4,7 @@
 #include <quarvel/quarvel.h>
 
 #include "facade/facade_state.h"
+#include "facade/points.h"
 #include "model/chain.h"
 #include "model/lens_map.h"
 #include "model/model_access.h"
@@ -101,11 +102,12 @@ quarvel::Geometry Quarvel::RunBarrelSetUp(quarvel::DisplayInfo* used) noexcept {
 void Quarvel::ComputeBarrelParam() { RunBarrelSetUp(); }
 
 FPoint Quarvel::CorrectBarrelPoint(const CvPoint& p) const {
-    return quarvel::detail::BarrelMapping(quarvel::detail::ChainOf(focalZ, StoredGeometry(), keyStoneMat), p.x, p.y);
+    return quarvel::detail::ToFPoint(
+        quarvel::detail::BarrelMapping(quarvel::detail::ChainOf(focalZ, StoredGeometry(), keyStoneMat), p.x, p.y));
 }
 
 CvPoint Quarvel::CorrectKeyStonePointByMat(const FPoint& p) const {
-    return quarvel::detail::ProjectToPixel(keyStoneMat, p);
+    return quarvel::detail::ProjectToPixel(keyStoneMat, quarvel::detail::FromFPoint(p));
 }
 
 quarvel::detail::Chain Quarvel::LoadedChain() const noexcept {

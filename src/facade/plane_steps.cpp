@@ -4,7 +4,11 @@
 
 #include <quarvel/quarvel.h>
 
+#include "facade/points.h"
 #include "model/plane_steps.h"
+
+using quarvel::detail::FromFPoint;
+using quarvel::detail::ToFPoint;
 
 FPoint Quarvel::CorrectKeyStonePoint(const FPoint& p) const {
     // The normal list holds a multiple of three entries once loaded; only
@@ -18,23 +22,23 @@ FPoint Quarvel::CorrectKeyStonePoint(const FPoint& p) const {
                                                hasNormal ? planeNormal[0] : 0.0f,
                                                hasNormal ? planeNormal[1] : 0.0f,
                                                hasNormal ? planeNormal[2] : 0.0f};
-    return quarvel::detail::KeystoneOnPlane(plane, p);
+    return ToFPoint(quarvel::detail::KeystoneOnPlane(plane, FromFPoint(p)));
 }
 
 FPoint Quarvel::RotatePoint(const FPoint& p) const {
-    return quarvel::detail::RotateAboutOutput(rotateAngle, outWidth, outHeight, p);
+    return ToFPoint(quarvel::detail::RotateAboutOutput(rotateAngle, outWidth, outHeight, FromFPoint(p)));
 }
 
-CvPoint Quarvel::Warp(const FPoint& p) const { return quarvel::detail::ShearToPixel(shearX, p); }
+CvPoint Quarvel::Warp(const FPoint& p) const { return quarvel::detail::ShearToPixel(shearX, FromFPoint(p)); }
 
 FPoint Quarvel::ScreenToDescartes(const CvPoint& p, const FPoint& origin) const {
-    return quarvel::detail::ShiftFrom(p.x, p.y, origin);
+    return ToFPoint(quarvel::detail::ShiftFrom(p.x, p.y, FromFPoint(origin)));
 }
 
 FPoint Quarvel::ScreenToDescartes(const FPoint& p, const FPoint& origin) const {
-    return quarvel::detail::ShiftFrom(p.x, p.y, origin);
+    return ToFPoint(quarvel::detail::ShiftFrom(p.x, p.y, FromFPoint(origin)));
 }
 
 FPoint Quarvel::DescartesToScreen(const FPoint& p, const FPoint& origin) const {
-    return quarvel::detail::ShiftTo(p, origin);
+    return ToFPoint(quarvel::detail::ShiftTo(FromFPoint(p), FromFPoint(origin)));
 }

@@ -5,6 +5,7 @@
 #include <quarvel/quarvel.h>
 
 #include "facade/facade_state.h"
+#include "facade/points.h"
 #include "model/plane_steps.h"
 #include "model/setup.h"
 
@@ -21,5 +22,6 @@ void Quarvel::ComputeBallParam() {
 }
 
 FPoint Quarvel::CorrectBallPoint(const CvPoint& p) const {
-    return quarvel::detail::SphereMapping(quarvel::detail::ChainOf(focalZ, StoredGeometry(), keyStoneMat), p);
+    return quarvel::detail::ToFPoint(
+        quarvel::detail::SphereMapping(quarvel::detail::ChainOf(focalZ, StoredGeometry(), keyStoneMat), p));
 }

@@ -10,7 +10,7 @@
 #include "model/chain.h"
 
 #include "model/lens_map.h"
-#include "model/numeric.h"
+#include "numeric/arithmetic.h"
 #include "model/zero_test.h"
 
 namespace quarvel::detail {
@@ -20,15 +20,15 @@ float BarrelFactor(float f, float s) noexcept {
     return ToFloat(f / (f - 2.0 * t));
 }
 
-FPoint PlaceAboutOutputCentre(float k, float dx, float dy, float scale, float outCenterX, float outCenterY) noexcept {
+FloatPoint PlaceAboutOutputCentre(float k, float dx, float dy, float scale, float outCenterX, float outCenterY) noexcept {
     const float offsetX = ToFloat(static_cast<double>(k) * dx * scale);
     const float offsetY = ToFloat(static_cast<double>(k) * dy * scale);
-    return FPoint{ToFloat(static_cast<double>(outCenterX) + offsetX), ToFloat(static_cast<double>(outCenterY) + offsetY)};
+    return FloatPoint{ToFloat(static_cast<double>(outCenterX) + offsetX), ToFloat(static_cast<double>(outCenterY) + offsetY)};
 }
 
-FPoint BarrelMapping(const Chain& c, double x, double y) noexcept {
+FloatPoint BarrelMapping(const Chain& c, double x, double y) noexcept {
     if (IsZeroParam(c.focal)) {
-        return FPoint{ToFloat(x), ToFloat(y)};
+        return FloatPoint{ToFloat(x), ToFloat(y)};
     }
     const float dx = ToFloat(x - static_cast<double>(c.centerX));
     const float dy = ToFloat(y - static_cast<double>(c.centerY));
@@ -36,14 +36,14 @@ FPoint BarrelMapping(const Chain& c, double x, double y) noexcept {
     return PlaceAboutOutputCentre(BarrelFactor(c.focal, s), dx, dy, c.scale, c.outCenterX, c.outCenterY);
 }
 
-ProjectiveTerms ProjectiveStep(const cv::Matx33f& m, const FPoint& p) noexcept {
+ProjectiveTerms ProjectiveStep(const cv::Matx33f& m, const FloatPoint& p) noexcept {
     const double x = p.x;
     const double y = p.y;
     return ProjectiveTerms{ToFloat((m(2, 0) * x + m(2, 1) * y) + m(2, 2)), ToFloat((m(0, 0) * x + m(0, 1) * y) + m(0, 2)),
                            ToFloat((m(1, 0) * x + m(1, 1) * y) + m(1, 2))};
 }
 
-CvPoint ProjectToPixel(const cv::Matx33f& m, const FPoint& p) noexcept {
+CvPoint ProjectToPixel(const cv::Matx33f& m, const FloatPoint& p) noexcept {
     const ProjectiveTerms t = ProjectiveStep(m, p);
     CvPoint out;
     out.x = TruncPlusHalf(static_cast<double>(t.x) / t.w);

@@ -13,6 +13,7 @@
 #include <quarvel/model.h>
 
 #include "model/chain_kernel.h"
+#include "numeric/arithmetic.h"
 
 namespace quarvel::detail {
 
@@ -43,13 +44,13 @@ float BarrelFactor(float f, float s) noexcept;
 
 // Places a source offset (dx, dy), magnified by k and the display-fit
 // scale, about the output centre: the last step of both radial mappings.
-FPoint PlaceAboutOutputCentre(float k, float dx, float dy, float scale, float outCenterX, float outCenterY) noexcept;
+FloatPoint PlaceAboutOutputCentre(float k, float dx, float dy, float scale, float outCenterX, float outCenterY) noexcept;
 
 // The barrel mapping of a camera position: (x, y) itself when the focal
 // value counts as zero; else the offset from the centre rounded to float,
 // magnified by the barrel factor of its squared radius and placed about the
 // output centre. Integer positions give exactly the integer chain's value.
-FPoint BarrelMapping(const Chain& c, double x, double y) noexcept;
+FloatPoint BarrelMapping(const Chain& c, double x, double y) noexcept;
 
 // The projective step's three named quantities for an output-image point:
 // w = (m20 x + m21 y) + m22, X and Y likewise, each rounded to float. The
@@ -59,11 +60,11 @@ struct ProjectiveTerms {
     float x;
     float y;
 };
-ProjectiveTerms ProjectiveStep(const cv::Matx33f& m, const FPoint& p) noexcept;
+ProjectiveTerms ProjectiveStep(const cv::Matx33f& m, const FloatPoint& p) noexcept;
 
 // The projective step rounded to integers: trunc(X / w + 0.5), likewise y,
 // INT_MIN where there is no integer value.
-CvPoint ProjectToPixel(const cv::Matx33f& m, const FPoint& p) noexcept;
+CvPoint ProjectToPixel(const cv::Matx33f& m, const FloatPoint& p) noexcept;
 
 // The whole chain: integer, sub-pixel (unrounded quotients) and inverse.
 // With a lens stage, the stage first; the integer result is then the

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "model/chain.h"
-#include "model/numeric.h"
+#include "numeric/arithmetic.h"
 
 namespace quarvel {
 namespace {
@@ -90,7 +90,7 @@ std::vector<Flaw> Diagnose(const Model& model) {
     bool lost = false;
     cv::Point2d lostAt;
     for (const cv::Point2d& camera : grid) {
-        const FPoint b = detail::BarrelMapping(chain, camera.x, camera.y);
+        const detail::FloatPoint b = detail::BarrelMapping(chain, camera.x, camera.y);
         if (!std::isfinite(b.x) || !std::isfinite(b.y)) {
             flaws.push_back({Flaw::Kind::NoFiniteBarrel,
                              "the barrel correction has no finite value at " + At(camera) +

@@ -28,31 +28,6 @@ namespace quarvel::detail {
 
 struct Chain;
 
-// The lens model alone (no homography, no residual), in camera pixels:
-// where an undistorted position is seen, and the reverse (Newton's
-// method; NaN where it does not converge).
-cv::Point2d DistortPixel(const LensStage& lens, const cv::Point2d& undistorted) noexcept;
-cv::Point2d UndistortPixel(const LensStage& lens, const cv::Point2d& seen) noexcept;
-
-// The residual B-spline at a camera position, display pixels (0 without
-// one); the lattice spans a camera image of `image` size.
-cv::Point2d Residual(const LensStage& lens, cv::Size image, const cv::Point2d& camera) noexcept;
-
-// The 16 control points a columns x rows lattice over `image` weighs at a
-// camera position (index row by row, weight); what Residual sums.
-struct SplineTerm {
-    int index;
-    double weight;
-};
-void ResidualTerms(int columns, int rows, cv::Size image, const cv::Point2d& camera, SplineTerm terms[16]) noexcept;
-
-// The whole stage's target: H(undistort(p)) + residual(p), display pixels.
-cv::Point2d StageDisplay(const LensStage& lens, cv::Size image, const cv::Point2d& camera) noexcept;
-
-// Whether the stage's values can be used at all: finite, a known form, a
-// positive focal length, a residual grid that fits its size.
-bool UsableLens(const LensStage& lens) noexcept;
-
 class LensMap {
 public:
     static constexpr int kStep = 8;           // camera pixels between nodes, at least

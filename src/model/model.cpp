@@ -5,6 +5,7 @@
 #include "model/chain.h"
 #include "model/lens_map.h"
 #include "model/model_access.h"
+#include "numeric/lens_math.h"
 
 namespace quarvel {
 namespace {

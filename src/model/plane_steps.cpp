@@ -2,15 +2,15 @@
 
 #include <cmath>
 
-#include "model/numeric.h"
+#include "numeric/arithmetic.h"
 #include "model/setup.h"
 #include "model/zero_test.h"
 
 namespace quarvel::detail {
 
-FPoint SphereMapping(const Chain& c, const CvPoint& p) noexcept {
+FloatPoint SphereMapping(const Chain& c, const CvPoint& p) noexcept {
     if (IsZeroParam(c.focal)) {
-        return FPoint{static_cast<float>(p.x), static_cast<float>(p.y)};
+        return FloatPoint{static_cast<float>(p.x), static_cast<float>(p.y)};
     }
     const float dx = ToFloat(p.x - static_cast<double>(c.centerX));
     const float dy = ToFloat(p.y - static_cast<double>(c.centerY));
@@ -19,7 +19,7 @@ FPoint SphereMapping(const Chain& c, const CvPoint& p) noexcept {
     return PlaceAboutOutputCentre(k, dx, dy, c.scale, c.outCenterX, c.outCenterY);
 }
 
-FPoint KeystoneOnPlane(const KeystonePlane& k, const FPoint& p) noexcept {
+FloatPoint KeystoneOnPlane(const KeystonePlane& k, const FloatPoint& p) noexcept {
     if (!k.hasNormal || IsZeroParam(k.mapTop)) {
         return p;
     }
@@ -34,11 +34,11 @@ FPoint KeystoneOnPlane(const KeystonePlane& k, const FPoint& p) noexcept {
     // The line from the origin through (dx, dy, -mapTop) meets the plane at
     // parameter h; a zero den gives an IEEE infinity or NaN.
     const float h = ToFloat(static_cast<double>(num) / den);
-    return FPoint{ToFloat(static_cast<double>(ToFloat(static_cast<double>(h) * dx)) + k.originX),
+    return FloatPoint{ToFloat(static_cast<double>(ToFloat(static_cast<double>(h) * dx)) + k.originX),
                   ToFloat(static_cast<double>(k.originY) + ToFloat(static_cast<double>(h) * dy))};
 }
 
-FPoint RotateAboutOutput(float degrees, int outWidth, int outHeight, const FPoint& p) noexcept {
+FloatPoint RotateAboutOutput(float degrees, int outWidth, int outHeight, const FloatPoint& p) noexcept {
     if (IsZeroParam(degrees)) {
         return p;
     }
@@ -51,11 +51,11 @@ FPoint RotateAboutOutput(float degrees, int outWidth, int outHeight, const FPoin
     const float hy = ToFloat(outHeight * 0.5);
     const float ddx = ToFloat(static_cast<double>(p.x) - hx);
     const float ddy = ToFloat(static_cast<double>(p.y) - hy);
-    return FPoint{ToFloat(static_cast<double>(hx) + ToFloat(c * ddx - s * ddy)),
+    return FloatPoint{ToFloat(static_cast<double>(hx) + ToFloat(c * ddx - s * ddy)),
                   ToFloat(static_cast<double>(hy) + ToFloat(s * ddx + c * ddy))};
 }
 
-CvPoint ShearToPixel(float shearX, const FPoint& p) noexcept {
+CvPoint ShearToPixel(float shearX, const FloatPoint& p) noexcept {
     CvPoint out;
     // Plain truncation here: no 0.5 is added.
     if (IsZeroParam(shearX)) {
@@ -69,12 +69,12 @@ CvPoint ShearToPixel(float shearX, const FPoint& p) noexcept {
     return out;
 }
 
-FPoint ShiftFrom(double x, double y, const FPoint& origin) noexcept {
-    return FPoint{ToFloat(x - origin.x), ToFloat(y - origin.y)};
+FloatPoint ShiftFrom(double x, double y, const FloatPoint& origin) noexcept {
+    return FloatPoint{ToFloat(x - origin.x), ToFloat(y - origin.y)};
 }
 
-FPoint ShiftTo(const FPoint& p, const FPoint& origin) noexcept {
-    return FPoint{ToFloat(static_cast<double>(p.x) + origin.x), ToFloat(static_cast<double>(p.y) + origin.y)};
+FloatPoint ShiftTo(const FloatPoint& p, const FloatPoint& origin) noexcept {
+    return FloatPoint{ToFloat(static_cast<double>(p.x) + origin.x), ToFloat(static_cast<double>(p.y) + origin.y)};
 }
 
 }  // namespace quarvel::detail

@@ -17,7 +17,7 @@ namespace quarvel::detail {
 // The sphere model's mapping: magnification f / sqrt(f^2 - r^2) instead of
 // the barrel's; (x, y) itself when the focal value counts as zero. Beyond
 // the focal radius the result is NaN.
-FPoint SphereMapping(const Chain& c, const CvPoint& p) noexcept;
+FloatPoint SphereMapping(const Chain& c, const CvPoint& p) noexcept;
 
 // The keystone plane: mapping top and bottom points, the origin, and the
 // first normal (absent: the step is off).
@@ -31,18 +31,18 @@ struct KeystonePlane {
     float ny;
     float nz;
 };
-FPoint KeystoneOnPlane(const KeystonePlane& k, const FPoint& p) noexcept;
+FloatPoint KeystoneOnPlane(const KeystonePlane& k, const FloatPoint& p) noexcept;
 
 // Rotation by `degrees` (with the calibration's pi, 3.1415926) about the
 // centre of the integer output size.
-FPoint RotateAboutOutput(float degrees, int outWidth, int outHeight, const FPoint& p) noexcept;
+FloatPoint RotateAboutOutput(float degrees, int outWidth, int outHeight, const FloatPoint& p) noexcept;
 
 // Shear along x by `shearX`, truncated to integers (no 0.5 added).
-CvPoint ShearToPixel(float shearX, const FPoint& p) noexcept;
+CvPoint ShearToPixel(float shearX, const FloatPoint& p) noexcept;
 
 // (p - origin) and (p + origin) in single precision; no axis flips.
-FPoint ShiftFrom(double x, double y, const FPoint& origin) noexcept;
-FPoint ShiftTo(const FPoint& p, const FPoint& origin) noexcept;
+FloatPoint ShiftFrom(double x, double y, const FloatPoint& origin) noexcept;
+FloatPoint ShiftTo(const FloatPoint& p, const FloatPoint& origin) noexcept;
 
 }  // namespace quarvel::detail
 

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "model/chain.h"
-#include "model/numeric.h"
+#include "numeric/arithmetic.h"
 #include "model/zero_test.h"
 
 namespace quarvel::detail {

@@ -24,7 +24,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "model/lens_map.h"
+#include "numeric/lens_math.h"
 #include "platform/number_text.h"
 
 namespace quarvel::detail {

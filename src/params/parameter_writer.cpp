@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "model/numeric.h"
+#include "numeric/arithmetic.h"
 #include "params/lens_section.h"
 #include "params/param_table.h"
 #include "platform/text_encoding.h"

@@ -3,7 +3,7 @@
 
 #include <quarvel/parameter_file.h>
 
-#include "model/numeric.h"
+#include "numeric/arithmetic.h"
 #include "platform/number_text.h"
 
 namespace quarvel {

@@ -6,8 +6,6 @@
 #include <chrono>
 #include <thread>
 
-#include <quarvel/model.h>
-
 #include "platform/wayland_display.h"
 #include "platform/x_display.h"
 

@@ -6,6 +6,9 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "numeric/robust.h"
+#include "touch/options.h"
+
 namespace quarvel::detail {
 namespace {
 
@@ -19,65 +22,6 @@ constexpr unsigned char kSaturated = 250;
 // (which are not quite a gain) would otherwise walk the background's scale
 // away, and with it every pixel the camera saturates.
 constexpr double kGainDeadBand = 0.02;
-
-BlobOptions Sane(BlobOptions o) {
-    const BlobOptions d;
-    o.backgroundFrames = std::clamp(o.backgroundFrames, 1, 10000);
-    const auto positiveOr = [](double& v, double fallback, double most) {
-        if (!(v >= 0.0 && v <= most)) {
-            v = fallback;
-        }
-    };
-    positiveOr(o.settleChange, d.settleChange, 1e9);
-    if (!(o.threshold > 0.0 && o.threshold < 255.0)) {
-        o.threshold = 0.0;  // automatic
-    }
-    positiveOr(o.fingerDiameter, 0.0, 1e6);
-    positiveOr(o.minArea, 0.0, 1e12);
-    positiveOr(o.maxArea, 0.0, 1e12);
-    positiveOr(o.adaptation, d.adaptation, 1.0);
-    positiveOr(o.darkening, d.darkening, 1.0);
-    o.relearnFrames = std::clamp(o.relearnFrames, 1, 100000);
-    o.quietFrames = std::clamp(o.quietFrames, 0, 100000);
-    o.maxBlobs = std::clamp(o.maxBlobs, 1, 100000);
-    o.stormSpecks = std::max(o.stormSpecks, 0);
-    return o;
-}
-
-double Median(std::vector<float>& v) {
-    if (v.empty()) {
-        return 0.0;
-    }
-    const auto middle = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
-    std::nth_element(v.begin(), middle, v.end());
-    return *middle;
-}
-
-// The median of `values` (or, `absolute`, of their distances from
-// `centre`), to an eighth of a grey level: counted in bins, in one pass
-// (a fit takes several a frame).
-double BinnedMedian(const std::vector<float>& values, double centre, std::vector<int>& counts, bool absolute = false) {
-    constexpr int kBins = 8;     // a grey level
-    constexpr int kReach = 256;  // grey levels either side; beyond, the end bins
-    counts.assign(static_cast<std::size_t>(2 * kReach * kBins + 1), 0);
-    const auto shift = static_cast<float>(absolute ? -centre : 0.0);
-    const int last = 2 * kReach * kBins;
-    for (const float v : values) {
-        const float d = absolute ? std::abs(v + shift) : v;
-        const float at = (d + static_cast<float>(kReach)) * static_cast<float>(kBins);
-        const int bin = at <= 0.0f ? 0 : at >= static_cast<float>(last) ? last : static_cast<int>(at);
-        ++counts[static_cast<std::size_t>(bin)];
-    }
-    const std::size_t half = values.size() / 2;
-    std::size_t seen = 0;
-    for (std::size_t bin = 0; bin < counts.size(); ++bin) {
-        seen += static_cast<std::size_t>(counts[bin]);
-        if (seen > half) {
-            return (static_cast<double>(bin) + 0.5) / kBins - kReach;
-        }
-    }
-    return 0.0;
-}
 
 // The robust spread of the differences between two samplings of the
 // scene, once the second is fitted to the first (a flickering light
@@ -98,11 +42,11 @@ double PairNoise(const std::vector<float>& a, const std::vector<float>& b, std::
     for (std::size_t i = 0; i < a.size(); ++i) {
         scratch[i] = static_cast<float>(a[i] - gain * b[i]);
     }
-    const double middle = Median(scratch);
+    const double middle = MedianInPlace(scratch);
     for (float& d : scratch) {
         d = static_cast<float>(std::abs(d - middle));
     }
-    return 1.4826 * Median(scratch) / std::sqrt(1.0 + gain * gain);
+    return RobustSigma(MedianInPlace(scratch)) / std::sqrt(1.0 + gain * gain);
 }
 
 // Frames whose mean brightness is compared, as two windows of this many:
@@ -153,7 +97,7 @@ unsigned char MarkRow(const unsigned char* __restrict g, const float* __restrict
 
 }  // namespace
 
-Background::Background(const BlobOptions& options) : options_(Sane(options)) {}
+Background::Background(const BlobOptions& options) : options_(SaneBlobOptions(options)) {}
 
 void Background::Start(cv::Size size) {
     size_ = size;
@@ -230,7 +174,7 @@ void Background::Learn(const cv::Mat& grey) {
     values_ *= 1.0 / gathered_;
     std::vector<float> noises(pairNoise_.begin(), pairNoise_.end());
     // One frame gives no pair: a quiet sensor is assumed.
-    noise_ = std::max(0.5, noises.empty() ? 2.0 : Median(noises));
+    noise_ = std::max(0.5, noises.empty() ? 2.0 : MedianInPlace(noises));
     threshold_ = options_.threshold > 0.0 ? options_.threshold : std::max(12.0, 7.0 * noise_);
     low_ = std::min(threshold_, std::max(0.5 * threshold_, 4.0 * noise_));
     learned_ = true;
@@ -277,7 +221,7 @@ bool Background::FitGain(const cv::Mat& grey) {
         }
         const double middle = BinnedMedian(r_, 0.0, counts_);
         const double spread = BinnedMedian(r_, middle, counts_, true);
-        const double gate = std::max({3.0 * 1.4826 * spread, 3.0 * noise_, 2.0});
+        const double gate = std::max({RobustLimit(3.0, spread), 3.0 * noise_, 2.0});
         // After a gain within the dead band: the offset alone.
         const bool offsetOnly = round == 2 && std::abs(a - 1.0) < kGainDeadBand;
         if (offsetOnly) {

@@ -5,6 +5,9 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "numeric/mean_shift.h"
+#include "numeric/robust.h"
+
 namespace quarvel::detail {
 namespace {
 
@@ -108,7 +111,7 @@ BlobDetector::Outcome BlobDetector::Detect(const cv::Mat& grey, std::vector<Blob
         // Specks land beside and on the fingers: each is measured again
         // with a narrower window, which they weigh less in.
         for (Blob& b : blobs) {
-            b.centre = MeanShift(grey, b.box, b.centre, 0.35 * background_.fingerDiameter());
+            b.centre = Narrowed(grey, b.box, b.centre, 0.35 * background_.fingerDiameter());
         }
     }
     for (Blob& b : blobs) {
@@ -271,26 +274,8 @@ void BlobDetector::Measure(const cv::Mat& grey, const cv::Mat& own, cv::Rect box
         // touches the finger's edge (a speck, a neighbour's light) weighs
         // little, and a finger's light, even smeared along its motion, is
         // symmetric about where it is.
-        cv::Point2d centre(sx / sum, sy / sum);
-        const double width = 0.6 * background_.fingerDiameter();
-        const double k = -0.5 / (width * width);
-        for (int step = 0; step < 3; ++step) {
-            double s = 0.0, cx = 0.0, cy = 0.0;
-            for (const cv::Point3d& p : weights_) {
-                const double dx = p.x - centre.x;
-                const double dy = p.y - centre.y;
-                const double w = p.z * std::exp(k * (dx * dx + dy * dy));
-                s += w;
-                cx += w * p.x;
-                cy += w * p.y;
-            }
-            if (!(s > 0.0)) {
-                break;
-            }
-            centre = cv::Point2d(cx / s, cy / s);
-        }
         Blob b;
-        b.centre = centre;
+        b.centre = MeanShift(weights_, cv::Point2d(sx / sum, sy / sum), 0.6 * background_.fingerDiameter(), 3);
         b.area = area;
         b.box = around;
         blobs.push_back(b);
@@ -316,9 +301,7 @@ void BlobDetector::Peaks(const cv::Mat& grey, Region& region, std::vector<Blob>&
     if (rise.empty()) {
         return;
     }
-    const auto middle = rise.begin() + static_cast<std::ptrdiff_t>(rise.size() / 2);
-    std::nth_element(rise.begin(), middle, rise.end());
-    const double typical = *middle;
+    const double typical = MedianInPlace(rise);
     region.typical = typical;
     const double threshold = background_.threshold();
     cv::Mat high(box.size(), CV_8U, cv::Scalar(0));
@@ -369,32 +352,20 @@ void BlobDetector::Peaks(const cv::Mat& grey, Region& region, std::vector<Blob>&
     }
 }
 
-cv::Point2d BlobDetector::MeanShift(const cv::Mat& grey, cv::Rect box, cv::Point2d centre, double width) const {
+cv::Point2d BlobDetector::Narrowed(const cv::Mat& grey, cv::Rect box, cv::Point2d centre, double width) {
     box &= cv::Rect(cv::Point(0, 0), background_.size());
     const double base = 0.5 * background_.threshold();
-    const double k = -0.5 / (width * width);
-    for (int step = 0; step < 4; ++step) {
-        double s = 0.0, cx = 0.0, cy = 0.0;
-        for (int y = box.y; y < box.y + box.height; ++y) {
-            const unsigned char* g = grey.ptr(y);
-            for (int x = box.x; x < box.x + box.width; ++x) {
-                const double rise = g[x] - background_.Predict(x, y) - base;
-                if (rise > 0.0) {
-                    const double dx = x - centre.x;
-                    const double dy = y - centre.y;
-                    const double w = rise * std::exp(k * (dx * dx + dy * dy));
-                    s += w;
-                    cx += w * x;
-                    cy += w * y;
-                }
+    weights_.clear();
+    for (int y = box.y; y < box.y + box.height; ++y) {
+        const unsigned char* g = grey.ptr(y);
+        for (int x = box.x; x < box.x + box.width; ++x) {
+            const double rise = g[x] - background_.Predict(x, y) - base;
+            if (rise > 0.0) {
+                weights_.push_back(cv::Point3d(x, y, rise));
             }
         }
-        if (!(s > 0.0)) {
-            break;
-        }
-        centre = cv::Point2d(cx / s, cy / s);
     }
-    return centre;
+    return MeanShift(weights_, centre, width, 4);
 }
 
 std::vector<Blob> BlobDetector::Split(const cv::Mat& grey, const Blob& blob, const std::vector<cv::Point2d>& seeds) const {

@@ -91,7 +91,7 @@ private:
     bool InQuiet(const Blob& blob) const;
     // Mean-shift from `centre` over the pixels of `box` above half the
     // threshold, with a Gaussian window of `width`.
-    cv::Point2d MeanShift(const cv::Mat& grey, cv::Rect box, cv::Point2d centre, double width) const;
+    cv::Point2d Narrowed(const cv::Mat& grey, cv::Rect box, cv::Point2d centre, double width);
     // The side of the solid square a finger's pixels above the threshold
     // hold: two fifths of its diameter.
     int Core() const noexcept { return std::max(1, static_cast<int>(0.4 * background_.fingerDiameter())); }

@@ -4,30 +4,18 @@
 #include <deque>
 #include <exception>
 
-#include "camera/grey_frame.h"
+#include "base/grey_frame.h"
 #include "touch/blob_detector.h"
+#include "touch/options.h"
 
 namespace quarvel {
 namespace detail {
 
 struct TouchCalibrationState {
     explicit TouchCalibrationState(const TouchCalibrationOptions& o)
-        : options(o),
-          detector(o.blobs),
-          targets(TargetGrid(o.columns, o.rows, cv::Size(o.displayWidth, o.displayHeight))) {
-        if (!(options.holdSeconds >= 0.0 && std::isfinite(options.holdSeconds))) {
-            options.holdSeconds = TouchCalibrationOptions().holdSeconds;
-        }
-        if (!(options.stillPixels > 0.0 && std::isfinite(options.stillPixels))) {
-            options.stillPixels = TouchCalibrationOptions().stillPixels;
-        }
-        if (!(options.framesPerSecond > 0.0 && std::isfinite(options.framesPerSecond))) {
-            options.framesPerSecond = TouchCalibrationOptions().framesPerSecond;
-        }
-        if (!(options.liftWaitSeconds >= 0.0)) {
-            options.liftWaitSeconds = TouchCalibrationOptions().liftWaitSeconds;
-        }
-    }
+        : options(SaneTouchCalibrationOptions(o)),
+          detector(options.blobs),
+          targets(TargetGrid(o.columns, o.rows, cv::Size(o.displayWidth, o.displayHeight))) {}
 
     struct Sample {
         double seconds;

@@ -5,9 +5,10 @@
 #include <cstring>
 #include <exception>
 
-#include "camera/grey_frame.h"
+#include "base/grey_frame.h"
 #include "touch/assignment.h"
 #include "touch/blob_detector.h"
+#include "touch/options.h"
 
 namespace quarvel {
 namespace detail {
@@ -35,27 +36,9 @@ struct Track {
     double since = 0.0;
 };
 
-TrackerOptions SaneTracking(TrackerOptions o) {
-    const TrackerOptions d;
-    if (!(o.maxJump >= 0.0)) {
-        o.maxJump = 0.0;
-    }
-    o.coastFrames = std::clamp(o.coastFrames, 0, 1000);
-    if (!(o.absorbSeconds >= 0.0)) {
-        o.absorbSeconds = d.absorbSeconds;
-    }
-    if (!(o.absorbPixels >= 0.0 && std::isfinite(o.absorbPixels))) {
-        o.absorbPixels = d.absorbPixels;
-    }
-    if (!(o.framesPerSecond > 0.0 && std::isfinite(o.framesPerSecond))) {
-        o.framesPerSecond = d.framesPerSecond;
-    }
-    return o;
-}
-
 struct TrackerState {
     TrackerState(const Model& m, const TrackerOptions& o)
-        : model(m), options(SaneTracking(o)), detector(options.blobs) {}
+        : model(m), options(SaneTrackerOptions(o)), detector(options.blobs) {}
 
     Model model;
     TrackerOptions options;

@@ -10,7 +10,7 @@
 
 #include <quarvel/model.h>
 
-#include "model/numeric.h"
+#include "numeric/arithmetic.h"
 #include "support/fixtures.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "camera/grey_frame.h"
+#include "base/grey_frame.h"
 
 #include <opencv2/imgproc.hpp>
 

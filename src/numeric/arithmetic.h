@@ -1,5 +1,5 @@
-#ifndef QUARVEL_SRC_MODEL_NUMERIC_H
-#define QUARVEL_SRC_MODEL_NUMERIC_H
+#ifndef QUARVEL_SRC_NUMERIC_ARITHMETIC_H
+#define QUARVEL_SRC_NUMERIC_ARITHMETIC_H
 
 // Arithmetic conventions of every correction step: named quantities are
 // stored as float, the arithmetic that forms them runs in double, and
@@ -16,6 +16,13 @@ namespace quarvel::detail {
 
 static_assert(std::numeric_limits<float>::is_iec559 && std::numeric_limits<double>::is_iec559,
               "the correction chain assumes IEEE 754 binary32/binary64 arithmetic");
+
+// A point between correction steps: two named quantities, in single
+// precision.
+struct FloatPoint {
+    float x;
+    float y;
+};
 
 // Rounds a double-precision intermediate to a named single-precision
 // quantity (IEEE round-to-nearest; overflow gives an infinity).

@@ -1,4 +1,4 @@
-#include "calibration/homography.h"
+#include "numeric/homography.h"
 
 #include <cmath>
 
@@ -32,7 +32,8 @@ cv::Matx33d Normaliser(const std::vector<cv::Point2d>& p, const std::vector<bool
     return cv::Matx33d(s, 0, -s * cx, 0, s, -s * cy, 0, 0, 1);
 }
 
-cv::Point2d Apply(const cv::Matx33d& t, const cv::Point2d& p) {
+// A point through a normaliser (a scale and a shift).
+cv::Point2d Normalised(const cv::Matx33d& t, const cv::Point2d& p) {
     return cv::Point2d(t(0, 0) * p.x + t(0, 2), t(1, 1) * p.y + t(1, 2));
 }
 
@@ -148,8 +149,8 @@ bool FitHomography(const std::vector<cv::Point2d>& from, const std::vector<cv::P
         if (!use[i]) {
             continue;
         }
-        const cv::Point2d p = Apply(tf, from[i]);
-        const cv::Point2d q = Apply(tt, to[i]);
+        const cv::Point2d p = Normalised(tf, from[i]);
+        const cv::Point2d q = Normalised(tt, to[i]);
         const double v0[9] = {p.x, p.y, 1, 0, 0, 0, -q.x * p.x, -q.x * p.y, -q.x};
         const double v1[9] = {0, 0, 0, p.x, p.y, 1, -q.y * p.x, -q.y * p.y, -q.y};
         std::copy(v0, v0 + 9, row);
