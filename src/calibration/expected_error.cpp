@@ -75,8 +75,10 @@ DisplayError ExpectedOverDisplay(const std::vector<cv::Point2d>& display, const 
     out.coverage = cv::Mat::zeros(rows, columns, CV_8UC1);
     std::vector<cv::Point2f> inside;
     std::vector<std::size_t> used;
+    // A pair without a figure (NaN: not measured) says nothing; one that
+    // nothing predicted (infinite) makes the error unbounded.
     for (std::size_t i = 0; i < display.size(); ++i) {
-        if (use[i] && std::isfinite(leftOut[i])) {
+        if (use[i] && !std::isnan(leftOut[i])) {
             used.push_back(i);
             inside.emplace_back(static_cast<float>(display[i].x), static_cast<float>(display[i].y));
         }

@@ -11,6 +11,7 @@
 namespace quarvel::detail {
 namespace {
 
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr int kLeaveOutIterations = 12;  // a warm refit settles in a few
 constexpr double kGridGain = 0.9;        // a residual grid stays when it lowers the left-out error this far
 
@@ -92,8 +93,7 @@ std::vector<cv::Point2d> RefitLensWithout(const LensPairs& pairs, const LensCand
                                           const std::vector<bool>& without) {
     const LensStage& lens = candidate.lens;
     LensStage refit;
-    std::vector<cv::Point2d> at(pairs.camera.size(), cv::Point2d(std::numeric_limits<double>::quiet_NaN(),
-                                                                   std::numeric_limits<double>::quiet_NaN()));
+    std::vector<cv::Point2d> at(pairs.camera.size(), cv::Point2d(kNaN, kNaN));
     if (!FitLensModel(pairs, without, lens.form, refit, &lens, kLeaveOutIterations)) {
         return at;
     }
@@ -127,13 +127,22 @@ void JudgeLensCandidate(const LensPairs& pairs, LensCandidate& candidate) {
                         grids[g].smoothness);
     }
     for (auto& errors : leftOut) {
-        errors.assign(pairs.camera.size(), std::numeric_limits<double>::quiet_NaN());
+        errors.assign(pairs.camera.size(), kNaN);
     }
     LeaveRegionsOut(pairs.display, candidate.use, candidate.region, [&](const std::vector<bool>& without) {
-        std::vector<cv::Point2d> at(pairs.camera.size());
+        std::vector<cv::Point2d> at(pairs.camera.size(), cv::Point2d(kNaN, kNaN));
         LensStage refit;
         if (!FitLensModel(pairs, without, candidate.lens.form, refit, &candidate.lens, kLeaveOutIterations)) {
-            return at;  // NaN positions: counted as unbounded errors
+            // Nothing predicts the region: its errors are unbounded in
+            // every variant, never left out of the figure.
+            for (auto& errors : leftOut) {
+                for (std::size_t i = 0; i < at.size(); ++i) {
+                    if (candidate.use[i] && !without[i]) {
+                        errors[i] = std::numeric_limits<double>::infinity();
+                    }
+                }
+            }
+            return at;
         }
         for (std::size_t v = 0; v < stages.size(); ++v) {
             LensStage variant = refit;
