@@ -85,10 +85,15 @@ struct FitResult {
 
 // Fits the focal value (unless options.barrel is false, or no barrel fits
 // better) and the matrix (normalised so that a22 = 1) for the image and
-// display sizes given, rejecting gross outliers. Not trustworthy (ok false,
-// with a reason): fewer than 4 usable pairs, targets or camera points all
-// on one line, a fit Diagnose finds a flaw in (w <= 0 somewhere over the
-// image, a folded picture), non-finite input. Never throws.
+// display sizes given, rejecting gross outliers; then, where the pairs
+// support one and options.lens allows, a lens stage in front of them,
+// kept only where it lowers the error expected over the display (each
+// region of the display left out in turn and predicted by the rest). The
+// result says that expected error, each pair's residual and leave-one-out
+// residual. Not trustworthy (ok false, with a reason): fewer than 4 usable
+// pairs, targets or camera points all on one line, a fit Diagnose finds a
+// flaw in (w <= 0 somewhere over the image, a folded picture), non-finite
+// input. Never throws.
 QUARVEL_EXPORT FitResult FitCalibration(const std::vector<PointPair>& pairs, const FitOptions& options);
 
 // Targets on a columns x rows grid inset 1/8 of the display from each
