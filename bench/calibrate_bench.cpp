@@ -57,7 +57,7 @@ void BM_CalibrateFrameProcess(benchmark::State& state) {
     const std::string dir = "/tmp/quarvel-bench-calibrate-" + std::to_string(getpid());
     const std::string frame = dir + "-frame.png";
     const std::string out = dir + ".ini";
-    if (!cv::imwrite(frame, rig.See(quarvel::MakeCalibrationPattern(display.width, display.height)))) {
+    if (!cv::imwrite(frame, rig.See(quarvel::MakeCalibrationPattern(display.width, display.height).picture))) {
         state.SkipWithError("cannot write the frame");
         return;
     }

@@ -40,7 +40,7 @@ py::object FitObject(const quarvel::FitResult& fit) {
         leaveOneOut.mutable_at(i) = p.leaveOneOut;
         inliers.mutable_at(i) = p.inlier;
     }
-    py::object result = py::module_::import("types").attr("SimpleNamespace")();
+    py::object result = Namespace();
     result.attr("ok") = fit.ok;
     result.attr("reason") = fit.reason;
     result.attr("params") = fit.params;
@@ -76,6 +76,14 @@ cv::Mat FrameView(const py::array& frame) {
     return cv::Mat(static_cast<int>(frame.shape(0)), static_cast<int>(frame.shape(1)),
                    CV_8UC(static_cast<int>(channels)), const_cast<void*>(frame.data()),
                    static_cast<std::size_t>(frame.strides(0)));
+}
+
+py::object Namespace() { return py::module_::import("types").attr("SimpleNamespace")(); }
+
+void Deprecated(const std::string& message) {
+    if (PyErr_WarnEx(PyExc_DeprecationWarning, message.c_str(), 1) != 0) {
+        throw py::error_already_set();  // warnings turned into errors
+    }
 }
 
 py::array PairsArray(const std::vector<PointPair>& pairs) {

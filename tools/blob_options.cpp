@@ -6,8 +6,19 @@ namespace quarvel::cli {
 
 const std::vector<Option>& BlobOptionList() {
     static const std::vector<Option> options = {
-        {"threshold", 0, true}, {"min-area", 0, true}, {"max-area", 0, true}, {"finger", 0, true}};
+        {"threshold", 0, true},
+        {"min-area", 0, true},
+        {"max-area", 0, true},
+        {"finger-diameter", 0, true, "finger"}};
     return options;
+}
+
+std::vector<std::string_view> BlobOptionNames() {
+    std::vector<std::string_view> names;
+    for (const Option& o : BlobOptionList()) {
+        names.push_back(o.name);
+    }
+    return names;
 }
 
 namespace {
@@ -16,7 +27,8 @@ constexpr const char* kBlobOptionsHelp =
     "  --threshold LEVELS  grey levels above the background a touch reaches\n"
     "                      (default: seven times the sensor noise measured while\n"
     "                      the background is learned, at least 12)\n"
-    "  --finger PIXELS     a finger's diameter in the camera image (default: the\n"
+    "  --finger-diameter PIXELS\n"
+    "                      a finger's diameter in the camera image (default: the\n"
     "                      frame's longer side / 64, 10 on a 640 x 480 camera)\n"
     "  --min-area PIXELS   smaller blobs are noise (default: a fifth of a finger)\n"
     "  --max-area PIXELS   larger blobs are not fingers: a palm, a lamp (default:\n"
@@ -41,7 +53,7 @@ std::optional<std::string> ReadBlobOptions(const ParsedArgs& parsed, BlobOptions
     } numbers[] = {{"threshold", &blobs.threshold},
                    {"min-area", &blobs.minArea},
                    {"max-area", &blobs.maxArea},
-                   {"finger", &blobs.fingerDiameter}};
+                   {"finger-diameter", &blobs.fingerDiameter}};
     for (const auto& n : numbers) {
         if (parsed.Has(n.name)) {
             const auto v = ParseNumber(parsed.Get(n.name));

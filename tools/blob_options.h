@@ -14,8 +14,11 @@
 
 namespace quarvel::cli {
 
-// --threshold, --min-area, --max-area.
+// --threshold, --min-area, --max-area, --finger-diameter (--finger).
 const std::vector<Option>& BlobOptionList();
+
+// Their names, for a mode that refuses them.
+std::vector<std::string_view> BlobOptionNames();
 
 // Prints a command's help, their lines in place of "@BLOB_OPTIONS@".
 void PrintHelpWithBlobOptions(const char* help);

@@ -71,7 +71,8 @@ constexpr const char* kHelp =
     "  --base BASE.ini     copy the nine entries the correction does not use\n"
     "                      (keystone plane, rotation, shear) from BASE.ini\n"
     "  --utf8              write UTF-8 instead of GBK\n"
-    "  --no-barrel         fit the matrix alone (focal value 0), no lens stage\n"
+    "  --no-barrel         fit the matrix alone: focal value 0, and no lens stage\n"
+    "                      (as --plain)\n"
     "  --plain             no lens stage: the barrel and matrix alone, a file any\n"
     "                      reader of the original sections corrects exactly as\n"
     "                      Quarvel does (by default a lens stage is fitted where\n"
@@ -122,8 +123,10 @@ int RunCalibrate(const Args& args) {
     if (parsed.Has("touch") && !parsed.Has("camera")) {
         return UsageError("calibrate ", "calibrate: --touch CxR needs --camera N");
     }
-    if (!parsed.Has("touch") && (parsed.Has("threshold") || parsed.Has("min-area") || parsed.Has("max-area"))) {
-        return UsageError("calibrate ", "calibrate: --threshold, --min-area and --max-area are for --touch");
+    if (!parsed.Has("touch")) {
+        if (const auto error = RefuseUnused(parsed, BlobOptionNames(), "--touch")) {
+            return UsageError("calibrate ", "calibrate: " + *error);
+        }
     }
     if (const auto error = ReadBlobOptions(parsed, setup.blobs)) {
         return UsageError("calibrate ", "calibrate: " + *error);
@@ -157,6 +160,9 @@ int RunCalibrate(const Args& args) {
     setup.utf8 = parsed.Has("utf8");
     setup.barrel = !parsed.Has("no-barrel");
     setup.lens = !parsed.Has("plain") && !parsed.Has("no-barrel");
+    if (parsed.Has("no-barrel") && !parsed.Has("plain")) {
+        std::fprintf(stderr, "quarvel: --no-barrel: the matrix alone, without a lens stage either\n");
+    }
 
     if (parsed.Has("frame")) {
         return RunFrameMode(parsed.Get("frame"), setup);

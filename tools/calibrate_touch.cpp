@@ -69,7 +69,7 @@ int RunTouchMode(const std::string& source, cv::Size grid, const CalibrateSetup&
         ++frames;
         const TouchCalibrationStatus status = calibration.Feed(frame, seconds);
         const bool touchable =
-            status.phase == TouchCalibrationStatus::WaitingTouch || status.phase == TouchCalibrationStatus::Holding;
+            status.phase == TouchCalibrationStatus::Phase::WaitingTouch || status.phase == TouchCalibrationStatus::Phase::Holding;
         if (touchable && announced != status.target) {
             std::printf("target %d of %d at %g %g: touch it and hold still\n", status.target + 1, total,
                         calibration.targets()[static_cast<std::size_t>(status.target)].x,
@@ -78,7 +78,7 @@ int RunTouchMode(const std::string& source, cv::Size grid, const CalibrateSetup&
         }
         // Something that stays in view after a measurement: said once, a
         // second into the wait, and once more when it is taken as background.
-        if (status.phase == TouchCalibrationStatus::WaitingLift && status.waited >= 1.0 && !named) {
+        if (status.phase == TouchCalibrationStatus::Phase::WaitingLift && status.waited >= 1.0 && !named) {
             std::printf("something at camera %.0f %.0f is still in view; lift the finger (it becomes background in "
                         "%.0f s)\n", status.camera.x, status.camera.y, options.liftWaitSeconds - status.waited);
             named = true;
@@ -87,10 +87,10 @@ int RunTouchMode(const std::string& source, cv::Size grid, const CalibrateSetup&
             std::printf("%d thing%s still in view taken as background\n", status.absorbed,
                         status.absorbed == 1 ? "" : "s");
         }
-        if (status.phase != TouchCalibrationStatus::WaitingLift) {
+        if (status.phase != TouchCalibrationStatus::Phase::WaitingLift) {
             named = false;
         }
-        if (status.phase == TouchCalibrationStatus::Measured) {
+        if (status.phase == TouchCalibrationStatus::Phase::Measured) {
             std::printf("target %d measured at camera %.2f %.2f%s\n", status.target + 1, status.camera.x,
                         status.camera.y, status.target + 1 < total ? "; lift the finger" : "");
         }

@@ -67,12 +67,22 @@ void PrintExpectedError(const FitResult& fit) {
 }
 
 std::string CopyBase(const std::string& path, CalibrationParams& params) {
+    // Only the entries it carries over matter: a file of just those (a
+    // rotation, say) is what --base is for; one that holds none of a
+    // parameter file's entries, or one of them that is not a number, is not.
     const ParameterFile base = ReadParameterFile(path);
     if (!base.read) {
         return "cannot read parameter file '" + path + "'";
     }
-    if (!base.ok) {
-        return "--base '" + path + "' holds no usable calibration: " + base.reason;
+    bool any = false;
+    for (const EntryReport& e : base.report.entries) {
+        any = any || e.status == EntryStatus::Found;
+        if (!e.usedByCorrection && e.status == EntryStatus::NotANumber) {
+            return "--base '" + path + "': [" + e.section + "] " + e.key + " = '" + e.text + "' is not a number";
+        }
+    }
+    if (!any) {
+        return "--base '" + path + "' holds none of a parameter file's entries";
     }
     params.mapTop = base.params.mapTop;
     params.mapBottom = base.params.mapBottom;
@@ -93,9 +103,8 @@ std::string WriteFitted(const FitResult& fit, const CalibrationParams& base, con
     std::copy(base.planeNormal, base.planeNormal + 3, params.planeNormal);
     params.rotateAngle = base.rotateAngle;
     params.shearX = base.shearX;
-    std::string error;
-    if (!WriteParameterFile(output, params, utf8, &error)) {
-        return error;
+    if (const Result written = WriteParameterFile(output, params, utf8); !written) {
+        return written.reason;
     }
     std::printf("parameter file written to %s (%s)\n", output.c_str(), utf8 ? "UTF-8" : "GBK");
     return {};

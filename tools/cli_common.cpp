@@ -13,7 +13,8 @@ namespace {
 
 const Option* FindOption(const std::vector<Option>& options, std::string_view name, char letter) {
     for (const Option& o : options) {
-        if ((!name.empty() && o.name == name) || (letter != 0 && o.letter == letter)) {
+        if ((!name.empty() && (o.name == name || (!o.alias.empty() && o.alias == name))) ||
+            (letter != 0 && o.letter == letter)) {
             return &o;
         }
     }
@@ -88,6 +89,16 @@ std::optional<std::string> ParseOptions(const Args& args, const std::vector<Opti
             out.values[key] = std::string(args[++i]);
         } else {
             return "option '" + std::string(a) + "' needs a value";
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> RefuseUnused(const ParsedArgs& args, const std::vector<std::string_view>& names,
+                                        std::string_view onlyFor) {
+    for (const std::string_view name : names) {
+        if (args.Has(name)) {
+            return "--" + std::string(name) + " is only for " + std::string(onlyFor);
         }
     }
     return std::nullopt;

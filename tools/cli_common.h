@@ -38,6 +38,9 @@ struct Option {
     std::string_view name;  // long name without the dashes
     char letter;            // short form, or 0
     bool takesValue;
+    // An older long name that still works, stored under `name` (the help
+    // names only `name`).
+    std::string_view alias = {};
 };
 
 struct ParsedArgs {
@@ -53,6 +56,11 @@ struct ParsedArgs {
 
 // Parses `args` against `options`; the error message, or nullopt.
 std::optional<std::string> ParseOptions(const Args& args, const std::vector<Option>& options, ParsedArgs& out);
+
+// An error naming the first of `names` that was given, for a mode that
+// does not use them ("--finger-diameter is only for --touch"), or nullopt.
+std::optional<std::string> RefuseUnused(const ParsedArgs& args, const std::vector<std::string_view>& names,
+                                        std::string_view onlyFor);
 
 // The option every loading command takes.
 inline constexpr Option kDisplayOption{"display", 0, true};

@@ -58,13 +58,12 @@ int RunPattern(const Args& args) {
         return UsageError("pattern ", *error);
     }
     const bool validation = parsed.Has("validation");
-    const cv::Mat picture = validation ? MakeValidationPattern(display.width, display.height)
-                                       : MakeCalibrationPattern(display.width, display.height);
-    if (picture.empty()) {
-        return UsageError("pattern ", "pattern: the display " + std::to_string(display.width) + "x" +
-                                          std::to_string(display.height) + " is too small for a pattern");
+    const PatternPicture pattern = validation ? MakeValidationPattern(display.width, display.height)
+                                              : MakeCalibrationPattern(display.width, display.height);
+    if (!pattern.ok) {
+        return UsageError("pattern ", "pattern: " + pattern.reason);
     }
-    if (!WriteImage(output, picture)) {
+    if (!WriteImage(output, pattern.picture)) {
         return Fail(kUsage, "cannot write '" + output + "'");
     }
     std::printf("%s pattern for a %d x %d display written to %s\n", validation ? "validation" : "calibration",

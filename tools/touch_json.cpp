@@ -16,22 +16,60 @@ void AppendNumber(std::string& out, double value) {
     out += text;
 }
 
+// A text as a JSON string: quotes, backslashes and control characters escaped.
+void AppendString(std::string& out, const std::string& text) {
+    out += '"';
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+void AppendStatus(std::string& out, const FrameStatus& status) {
+    if (status.ok && !status.repeated && !status.lost) {
+        return;
+    }
+    out += ", \"status\": {\"ok\": ";
+    out += status.ok ? "true" : "false";
+    out += ", \"reason\": ";
+    AppendString(out, status.reason);
+    out += ", \"repeated\": ";
+    out += status.repeated ? "true" : "false";
+    out += ", \"lost\": ";
+    out += status.lost ? "true" : "false";
+    out += "}";
+}
+
 }  // namespace
 
-std::string ContactsJson(long long frame, const std::vector<Contact>& contacts) {
-    std::string out = "{\"frame\": " + std::to_string(frame) + ", \"contacts\": [";
+std::string FrameJson(long long frame, double t, const FrameStatus& status, const std::vector<Contact>& contacts) {
+    std::string out = "{\"frame\": " + std::to_string(frame) + ", \"t\": ";
+    char time[48];
+    std::snprintf(time, sizeof time, "%.6f", std::isfinite(t) ? t : 0.0);
+    out += time;
+    AppendStatus(out, status);
+    out += ", \"contacts\": [";
     for (std::size_t i = 0; i < contacts.size(); ++i) {
         const Contact& c = contacts[i];
         out += i == 0 ? "{\"id\": " : ", {\"id\": ";
         out += std::to_string(c.id);
         out += ", \"x\": ";
-        AppendNumber(out, c.display.x);
+        AppendNumber(out, c.x);
         out += ", \"y\": ";
-        AppendNumber(out, c.display.y);
+        AppendNumber(out, c.y);
         out += ", \"cx\": ";
-        AppendNumber(out, c.camera.x);
+        AppendNumber(out, c.cx);
         out += ", \"cy\": ";
-        AppendNumber(out, c.camera.y);
+        AppendNumber(out, c.cy);
         out += ", \"area\": " + std::to_string(std::llround(c.area));
         out += ", \"state\": \"";
         out += ContactStateName(c.state);

@@ -8,11 +8,13 @@
 
 namespace quarvel::cli {
 
-// One frame's contacts as one JSON line (no newline):
-// {"frame": N, "contacts": [{"id": I, "x": X, "y": Y, "cx": x, "cy": y,
-// "area": A, "state": "down"|"move"|"up"}, ...]}. A position that is not a
-// number is null.
-std::string ContactsJson(long long frame, const std::vector<Contact>& contacts);
+// One frame as one JSON line (no newline), named as the library names
+// them: {"frame": N, "t": T, "contacts": [{"id": I, "x": X, "y": Y, "cx":
+// x, "cy": y, "area": A, "state": "down"|"move"|"coasting"|"up"}, ...]},
+// with "status": {"ok": ..., "reason": ..., "repeated": ..., "lost": ...}
+// after "t" for a frame that was refused, repeated or lost. A position that
+// is not a number is null.
+std::string FrameJson(long long frame, double t, const FrameStatus& status, const std::vector<Contact>& contacts);
 
 }  // namespace quarvel::cli
 

@@ -67,8 +67,8 @@ std::vector<InputEvent> TouchScreenEvents::Frame(const std::vector<Contact>& con
     std::vector<InputEvent> out;
     const auto down = [&](long long id) {
         return std::find_if(contacts.begin(), contacts.end(), [&](const Contact& c) {
-            return c.id == id && c.state != ContactState::Up && std::isfinite(c.display.x) &&
-                   std::isfinite(c.display.y);
+            return c.id == id && c.state != ContactState::Up && std::isfinite(c.x) &&
+                   std::isfinite(c.y);
         });
     };
     // Lifted contacts (and any no longer reported) leave their slots first.
@@ -81,10 +81,10 @@ std::vector<InputEvent> TouchScreenEvents::Frame(const std::vector<Contact>& con
         }
     }
     for (const Contact& c : contacts) {
-        if (c.state == ContactState::Up || !std::isfinite(c.display.x) || !std::isfinite(c.display.y) || c.id <= 0) {
+        if (c.state == ContactState::Up || !std::isfinite(c.x) || !std::isfinite(c.y) || c.id <= 0) {
             continue;
         }
-        const cv::Point at = Pixel(c.display);
+        const cv::Point at = Pixel(c.display());
         auto slot = std::find_if(slots_.begin(), slots_.end(), [&](const Slot& s) { return s.id == c.id; });
         if (slot == slots_.end()) {
             slot = std::find_if(slots_.begin(), slots_.end(), [](const Slot& s) { return s.id == 0; });

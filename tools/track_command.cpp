@@ -20,10 +20,8 @@
 #include "camera_source.h"
 #include "cli_common.h"
 #include "stop_signals.h"
-#include "touch_json.h"
-#include "touch_screen.h"
+#include "track_outputs.h"
 #include "track_view.h"
-#include "tuio_sender.h"
 
 namespace quarvel::cli {
 namespace {
@@ -55,11 +53,14 @@ constexpr const char* kHelp =
     "\n"
     "outputs (any together):\n"
     "  --json              one line per frame on standard output:\n"
-    "                      {\"frame\": N, \"contacts\": [{\"id\": I, \"x\": X, \"y\": Y,\n"
-    "                      \"cx\": x, \"cy\": y, \"area\": A, \"state\": \"down\"}, ...]}\n"
-    "                      N counts frames from 0; x, y display pixels; cx, cy\n"
-    "                      camera pixels; state down, move or up (a lifted\n"
-    "                      contact once more, at its last position)\n"
+    "                      {\"frame\": N, \"t\": T, \"contacts\": [{\"id\": I, \"x\": X,\n"
+    "                      \"y\": Y, \"cx\": x, \"cy\": y, \"area\": A, \"state\": \"down\"},\n"
+    "                      ...]}; N counts frames from 0, T is the frame's time in\n"
+    "                      seconds; x, y display pixels; cx, cy camera pixels;\n"
+    "                      state down, move, coasting (unseen for a frame or two,\n"
+    "                      where its motion takes it) or up (a lifted contact\n"
+    "                      once more, at its last position); \"status\" follows\n"
+    "                      \"t\" for a frame refused, repeated or lost\n"
     "  --tuio HOST:PORT    TUIO 1.1 cursors (/tuio/2Dcur) over OSC/UDP, one\n"
     "                      bundle per frame; positions over the display's size\n"
     "  --uinput            a virtual multi-touch screen (/dev/uinput, protocol\n"
@@ -71,15 +72,19 @@ constexpr const char* kHelp =
     "\n"
     "options:\n"
     "@BLOB_OPTIONS@"
-    "  --still-seconds S   a touch that has not moved for S seconds lifts and\n"
+    "  --absorb-seconds S  a touch that has not moved for S seconds lifts and\n"
     "                      becomes background (a glint, a sticker; default 8,\n"
     "                      0: never)\n"
-    "  --camera-timeout S  a camera or stream that stops delivering is opened\n"
-    "                      again and again; after S seconds (default 30) the run\n"
-    "                      ends with exit status 2\n"
-    "  --fps RATE          the video's frame rate, for TUIO speeds (default: what\n"
-    "                      the video says, else 30; a camera's frames are timed\n"
-    "                      as they arrive)\n"
+    "  --coast-frames N    frames a touch the camera misses stays down, where its\n"
+    "                      motion takes it (default 2): every lift is reported N\n"
+    "                      frames after the finger's last frame\n"
+    "  --camera-timeout S  (--camera) a camera or stream that stops delivering is\n"
+    "                      opened again and again; after S seconds (default 30)\n"
+    "                      the run ends with exit status 2\n"
+    "  --frames-per-second RATE\n"
+    "                      (--video) the video's frame rate, for the frames'\n"
+    "                      times and TUIO speeds (default: what the video says,\n"
+    "                      else 30; a camera's frames are timed as they arrive)\n"
     "\n"
     "Without an output it only counts (and says so).\n"
     "\n"
@@ -88,10 +93,15 @@ constexpr const char* kHelp =
     "             usable calibration, a camera that cannot be opened or\n"
     "             stayed gone, an output that cannot be opened or written\n";
 
-bool IsVideoPath(const std::string& path) {
-    const std::size_t dot = path.rfind('.');
-    return dot != std::string::npos && (path.substr(dot) == ".avi" || path.substr(dot) == ".AVI");
-}
+// What the command line asks for.
+struct TrackConfig {
+    std::string params;
+    std::string input;  // --video or --camera
+    bool live = false;  // --camera: frames timed as they arrive, sources opened again
+    TrackerOptions options;
+    double cameraTimeout = 30.0;
+    std::optional<double> fps;
+};
 
 bool CanWriteImage(const std::string& path) {
     try {
@@ -101,219 +111,67 @@ bool CanWriteImage(const std::string& path) {
     }
 }
 
-struct Outputs {
-    bool json = false;
-    std::unique_ptr<TuioSender> tuio;
-    std::unique_ptr<UinputTouchScreen> screen;
-    std::unique_ptr<TouchScreenEvents> events;
-    bool window = false;
-    std::string picture;  // -o
-    cv::VideoWriter video;
-    bool tuioFailing = false;  // the last bundle could not be sent
-};
-
-// Sends one frame's contacts through every output. False, with the
-// reason, when one that must work (standard output, the touchscreen)
-// cannot be written.
-bool Emit(long long frame, const std::vector<Contact>& contacts, double seconds, Outputs& out, std::string& error,
-          bool always = true) {
-    if (out.json && (always || !contacts.empty())) {
-        const std::string line = ContactsJson(frame, contacts) + "\n";
-        if (std::fputs(line.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
-            error = "cannot write standard output";
-            return false;
-        }
+// A number option within [low, high], when given.
+std::optional<std::string> ReadNumber(const ParsedArgs& parsed, std::string_view name, double low, double high,
+                                      const char* needs, double& value) {
+    if (!parsed.Has(name)) {
+        return std::nullopt;
     }
-    if (out.tuio) {
-        // A receiver that is not there loses bundles; tracking goes on.
-        const bool sent = out.tuio->Send(contacts, seconds);
-        if (!sent && !out.tuioFailing) {
-            std::fprintf(stderr, "quarvel: warning: TUIO bundles not sent: %s (tracking goes on)\n",
-                         out.tuio->error().c_str());
-        } else if (sent && out.tuioFailing) {
-            std::fprintf(stderr, "quarvel: TUIO bundles are sent again\n");
-        }
-        out.tuioFailing = !sent;
+    const auto v = ParseNumber(parsed.Get(name));
+    if (!v || *v < low || *v > high) {
+        return "--" + std::string(name) + " needs " + needs;
     }
-    if (out.screen && !out.screen->Write(out.events->Frame(contacts))) {
-        error = "cannot write to the touchscreen " + out.screen->node();
-        return false;
-    }
-    return true;
+    value = *v;
+    return std::nullopt;
 }
 
-void SayBackground(const TouchTracker& tracker, long long frames) {
-    const BackgroundStatus b = tracker.background();
-    std::fprintf(stderr,
-                 "background learned at frame %lld (%lld frames waited for the picture to settle): sensor noise %.1f "
-                 "grey levels, threshold %.1f, fingers %.0f to %.0f pixels\n",
-                 frames, b.settling, b.noise, b.threshold, b.minArea, b.maxArea);
-}
-
-int Loop(CameraFeed& feed, bool live, double fps, double giveUp, TouchTracker& tracker, Outputs& out) {
-    const auto started = std::chrono::steady_clock::now();
-    const cv::Size expected(tracker.calibration().params().imageWidth, tracker.calibration().params().imageHeight);
-    const StopSignals stopSignals;
-    const auto stop = [] { return StopSignals::Received() != 0; };
-    long long frames = 0;
-    long long ids = 0;
-    long long highest = 0;
-    bool warnedSize = false;
-    bool learned = false;
-    double seconds = 0.0;
-    cv::Mat frame;
-    cv::Mat shown;
-    std::string error;
-    // Every contact still down lifts, through every output.
-    const auto liftAll = [&]() {
-        // (A JSON line only when something lifts; TUIO's last bundle says
-        // that nothing is alive in any case.)
-        return Emit(frames, tracker.LiftAll(), seconds, out, error, false);
-    };
-    int status = kSuccess;
-    for (;;) {
-        if (stop()) {
-            break;
-        }
-        const CameraFeed::Read read = feed.Next(
-            frame, stop,
-            [&] {
-                liftAll();
-                std::fprintf(stderr, "quarvel: the camera '%s' stopped delivering frames: every touch lifted; opening "
-                                     "it again (giving up after %g s)\n", feed.source().c_str(), giveUp);
-            },
-            [&](double after) {
-                std::fprintf(stderr, "quarvel: the camera '%s' is back after %.1f s\n", feed.source().c_str(), after);
-            });
-        if (read == CameraFeed::Read::End) {
-            break;
-        }
-        if (read == CameraFeed::Read::Gone) {
-            status = Fail(kUsage, "the camera '" + feed.source() + "' stayed gone; giving up");
-            break;
-        }
-        seconds = live ? std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count()
-                       : static_cast<double>(frames) / fps;
-        if (frame.size() != expected && !warnedSize) {
-            std::fprintf(stderr, "quarvel: warning: the frames are %d x %d, the calibration is for a %d x %d camera\n",
-                         frame.cols, frame.rows, expected.width, expected.height);
-            warnedSize = true;
-        }
-        const std::vector<Contact>& contacts = tracker.Track(frame, seconds);
-        for (const Contact& c : contacts) {
-            if (c.id > highest) {  // ids rise: a new one is above all before it
-                highest = c.id;
-                ++ids;
-            }
-        }
-        if (!learned && !tracker.learning()) {
-            SayBackground(tracker, frames);
-        }
-        learned = !tracker.learning();
-        if (!Emit(frames, contacts, seconds, out, error)) {
-            liftAll();
-            return Fail(kUsage, error);
-        }
-        ++frames;
-        if (out.window || !out.picture.empty()) {
-            const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-            shown = DrawTracking(frame, contacts, tracker.calibration(), frames - 1, elapsed > 0 ? frames / elapsed : 0);
-            if (out.video.isOpened()) {
-                out.video.write(shown);
-            }
-            if (out.window) {
-                cv::imshow("track", shown);
-                if (cv::waitKey(1) >= 0) {
-                    break;
-                }
-            }
-        }
-    }
-    if (!liftAll()) {
-        status = Fail(kUsage, error);
-    }
-    if (const int signal = StopSignals::Received()) {
-        std::fprintf(stderr, "quarvel: stopped by %s; every touch lifted\n", StopSignals::Name(signal));
-    }
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::FILE* summary = out.json ? stderr : stdout;
-    std::fprintf(summary, "frames %lld, contacts %lld, %.1f frames/s\n", frames, ids, wall > 0 ? frames / wall : 0.0);
-    if (!out.picture.empty() && !IsVideoPath(out.picture) && !shown.empty()) {
-        bool written = false;
-        try {
-            written = cv::imwrite(out.picture, shown);
-        } catch (const cv::Exception&) {
-            written = false;
-        }
-        if (!written) {
-            return Fail(kUsage, "cannot write '" + out.picture + "'");
-        }
-    }
-    if (status != kSuccess) {
-        return status;
-    }
-    return frames > 0 || StopSignals::Received() != 0 ? kSuccess : Fail(kUsage, "no frame could be read");
-}
-
-}  // namespace
-
-int RunTrack(const Args& args) {
-    ParsedArgs parsed;
-    std::vector<Option> known = {{"video", 0, true}, {"camera", 0, true}, {"json", 0, false},
-                                 {"tuio", 0, true},  {"uinput", 0, false}, {"show", 0, false},
-                                 {"output", 'o', true}, {"fps", 0, true},  {"still-seconds", 0, true},
-                                 {"camera-timeout", 0, true}, kDisplayOption};
-    known.insert(known.end(), BlobOptionList().begin(), BlobOptionList().end());
-    if (const auto error = ParseOptions(args, known, parsed)) {
-        return UsageError("track ", "track: " + *error);
-    }
-    if (parsed.help) {
-        PrintHelpWithBlobOptions(kHelp);
-        return kSuccess;
-    }
+std::optional<std::string> ReadTrackConfig(const ParsedArgs& parsed, TrackConfig& config) {
     if (parsed.positional.size() != 1) {
-        return UsageError("track ", "track: expected PARAMS");
+        return std::string("expected PARAMS");
     }
     if (parsed.Has("video") == parsed.Has("camera")) {
-        return UsageError("track ", "track: give one of --video FILE and --camera N|SOURCE");
+        return std::string("give one of --video FILE and --camera N|SOURCE");
     }
-    TrackerOptions options;
-    if (const auto error = ReadBlobOptions(parsed, options.blobs)) {
-        return UsageError("track ", "track: " + *error);
+    config.params = parsed.positional[0];
+    config.live = parsed.Has("camera");
+    config.input = parsed.Get(config.live ? "camera" : "video");
+    if (const auto error = RefuseUnused(parsed, {config.live ? "frames-per-second" : "camera-timeout"},
+                                        config.live ? "--video" : "--camera")) {
+        return error;
     }
-    if (parsed.Has("still-seconds")) {
-        const auto v = ParseNumber(parsed.Get("still-seconds"));
-        if (!v || *v < 0) {
-            return UsageError("track ", "track: --still-seconds needs a number of seconds (0: never)");
-        }
-        options.absorbSeconds = *v;
+    if (const auto error = ReadBlobOptions(parsed, config.options.blobs)) {
+        return error;
     }
-    double cameraTimeout = 30.0;
-    if (parsed.Has("camera-timeout")) {
-        const auto v = ParseNumber(parsed.Get("camera-timeout"));
-        if (!v || *v < 0) {
-            return UsageError("track ", "track: --camera-timeout needs a number of seconds");
-        }
-        cameraTimeout = *v;
-    }
-    std::optional<double> fps;
-    if (parsed.Has("fps")) {
-        fps = ParseNumber(parsed.Get("fps"));
-        if (!fps || *fps <= 0 || *fps > 10000) {
-            return UsageError("track ", "track: --fps needs a positive frame rate");
+    double coast = config.options.coastFrames;
+    double fps = 0.0;
+    const std::optional<std::string> errors[] = {
+        ReadNumber(parsed, "absorb-seconds", 0, 1e9, "a number of seconds (0: never)", config.options.absorbSeconds),
+        ReadNumber(parsed, "coast-frames", 0, 1000, "a number of frames from 0 to 1000", coast),
+        ReadNumber(parsed, "camera-timeout", 0, 1e9, "a number of seconds", config.cameraTimeout),
+        ReadNumber(parsed, "frames-per-second", 1e-3, 10000, "a positive frame rate", fps),
+    };
+    for (const auto& error : errors) {
+        if (error) {
+            return error;
         }
     }
-    Outputs out;
-    out.json = parsed.Has("json");
-    out.picture = parsed.Get("output");
-    if (!out.picture.empty() && !IsVideoPath(out.picture) && !CanWriteImage(out.picture)) {
-        return UsageError("track ", "track: cannot write images of the kind '" + out.picture +
-                                        "' (try .png, or .avi for every frame)");
+    if (coast != static_cast<int>(coast)) {
+        return std::string("--coast-frames needs a whole number of frames");
     }
+    config.options.coastFrames = static_cast<int>(coast);
+    if (parsed.Has("frames-per-second")) {
+        config.fps = fps;
+    }
+    const std::string picture = parsed.Get("output");
+    if (!picture.empty() && !IsVideoPath(picture) && !CanWriteImage(picture)) {
+        return "cannot write images of the kind '" + picture + "' (try .png, or .avi for every frame)";
+    }
+    return std::nullopt;
+}
 
-    // The calibration, and the display it maps to: the one named, else the
-    // one the file was calibrated for, else the one a load would use.
-    const std::string& params = parsed.positional[0];
+// The calibration, and the display it maps to: the one named, else the one
+// the file was calibrated for, else the one a load would use. Exit status.
+int LoadCalibration(const ParsedArgs& parsed, const std::string& params, std::optional<Model>& model) {
     const ParameterFile file = ReadParameterFile(params);
     if (!file.read) {
         return Fail(kUsage, "cannot read parameter file '" + params + "'");
@@ -332,8 +190,17 @@ int RunTrack(const Args& args) {
     } else if (!parsed.Has("display")) {
         from = ToString(display.source);
     }
-    const Model model(file.params, cv::Size(display.width, display.height));
-    std::fprintf(stderr, "touches for a %d x %d display (%s)\n", model.display().width, model.display().height, from);
+    model.emplace(file.params, cv::Size(display.width, display.height));
+    std::fprintf(stderr, "touches for a %d x %d display (%s)\n", model->display().width, model->display().height,
+                 from);
+    return kSuccess;
+}
+
+// The outputs asked for, opened (the window, the touchscreen, the TUIO
+// socket). Exit status.
+int OpenOutputs(const ParsedArgs& parsed, const Model& model, TrackOutputs& out) {
+    out.json = parsed.Has("json");
+    out.picture = parsed.Get("output");
     if (parsed.Has("tuio")) {
         std::string error;
         out.tuio = TuioSender::Open(parsed.Get("tuio"), model.display(), error);
@@ -363,35 +230,234 @@ int RunTrack(const Args& args) {
             }
         }
     }
-    if (!out.json && !out.tuio && !out.screen && !parsed.Has("show") && out.picture.empty()) {
+    if (!out.any() && !parsed.Has("show")) {
         std::fprintf(stderr, "quarvel: warning: no output chosen (--json, --tuio, --uinput, --show, -o): the "
                              "touches are only counted\n");
     }
+    return kSuccess;
+}
 
-    const std::string input = parsed.Has("camera") ? parsed.Get("camera") : parsed.Get("video");
-    // A camera's frames are timed as they arrive; a video's by its rate.
-    const bool live = parsed.Has("camera");
-    CameraFeed feed(input, live, cameraTimeout);
-    if (!feed.Open()) {
-        return Fail(kUsage, live ? "cannot open camera '" + input + "'" : "cannot read video '" + input + "'");
+int OpenRecording(cv::VideoCapture& source, double fps, TrackOutputs& out) {
+    if (!IsVideoPath(out.picture)) {
+        return kSuccess;
     }
-    cv::VideoCapture& source = feed.capture();
-    if (IsVideoPath(out.picture)) {
-        cv::Size size;
-        try {
-            size = cv::Size(static_cast<int>(source.get(cv::CAP_PROP_FRAME_WIDTH)),
-                            static_cast<int>(source.get(cv::CAP_PROP_FRAME_HEIGHT)));
-        } catch (const cv::Exception&) {
-        }
-        if (size.area() <= 0 ||
-            !out.video.open(out.picture, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'),
-                            fps ? *fps : FramesPerSecond(source, input), size)) {
-            return Fail(kUsage, "cannot write video '" + out.picture + "'");
-        }
-    }
-    TouchTracker tracker(model, options);
+    cv::Size size;
     try {
-        return Loop(feed, live, fps ? *fps : FramesPerSecond(source, input), cameraTimeout, tracker, out);
+        size = cv::Size(static_cast<int>(source.get(cv::CAP_PROP_FRAME_WIDTH)),
+                        static_cast<int>(source.get(cv::CAP_PROP_FRAME_HEIGHT)));
+    } catch (const cv::Exception&) {
+    }
+    if (size.area() <= 0 || !out.video.open(out.picture, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), fps, size)) {
+        return Fail(kUsage, "cannot write video '" + out.picture + "'");
+    }
+    return kSuccess;
+}
+
+void SayBackground(const TouchTracker& tracker, long long frames) {
+    const BackgroundStatus b = tracker.background();
+    std::fprintf(stderr,
+                 "background learned at frame %lld (%lld frames waited for the picture to settle): sensor noise %.1f "
+                 "grey levels, threshold %.1f, fingers %.0f to %.0f pixels\n",
+                 frames, b.settling, b.noise, b.threshold, b.minArea, b.maxArea);
+}
+
+// One run of frames through the tracker and out.
+class TrackLoop {
+public:
+    TrackLoop(CameraFeed& feed, const TrackConfig& config, double fps, TouchTracker& tracker, TrackOutputs& out)
+        : feed_(feed), config_(config), fps_(fps), tracker_(tracker), out_(out) {}
+
+    int Run();
+
+private:
+    // The next frame; false at the end (status set where that is a failure).
+    bool Next(cv::Mat& frame, int& status);
+    // One frame tracked and sent on; false when the run ends.
+    bool Step(const cv::Mat& frame, int& status);
+    // What --show and -o show of it; false when a key was pressed.
+    bool Show(const cv::Mat& frame, const TouchFrame& touches);
+    // Every contact still down lifts, through every output.
+    bool LiftAll();
+    int Finish(int status);
+    double Elapsed() const {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    }
+
+    CameraFeed& feed_;
+    const TrackConfig& config_;
+    double fps_;
+    TouchTracker& tracker_;
+    TrackOutputs& out_;
+    const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+    const StopSignals stopSignals_;
+    long long frames_ = 0;
+    long long ids_ = 0;
+    long long highest_ = 0;
+    bool warnedSize_ = false;
+    bool learned_ = false;
+    cv::Mat shown_;
+    std::string error_;
+};
+
+bool TrackLoop::LiftAll() {
+    // (A JSON line only when something lifts; TUIO's last bundle says that
+    // nothing is alive in any case.)
+    return out_.Emit(frames_, tracker_.LiftAll(), error_, true);
+}
+
+bool TrackLoop::Next(cv::Mat& frame, int& status) {
+    const auto stop = [] { return StopSignals::Received() != 0; };
+    if (stop()) {
+        return false;
+    }
+    const CameraFeed::Read read = feed_.Next(
+        frame, stop,
+        [&] {
+            LiftAll();
+            std::fprintf(stderr, "quarvel: the camera '%s' stopped delivering frames: every touch lifted; opening "
+                                 "it again (giving up after %g s)\n", feed_.source().c_str(), config_.cameraTimeout);
+        },
+        [&](double after) {
+            std::fprintf(stderr, "quarvel: the camera '%s' is back after %.1f s\n", feed_.source().c_str(), after);
+        });
+    if (read == CameraFeed::Read::Gone) {
+        status = Fail(kUsage, "the camera '" + feed_.source() + "' stayed gone; giving up");
+    }
+    return read == CameraFeed::Read::Frame;
+}
+
+bool TrackLoop::Step(const cv::Mat& frame, int& status) {
+    const Model& calibration = tracker_.calibration();
+    const cv::Size expected(calibration.params().imageWidth, calibration.params().imageHeight);
+    if (frame.size() != expected && !warnedSize_) {
+        std::fprintf(stderr, "quarvel: warning: the frames are %d x %d, the calibration is for a %d x %d camera\n",
+                     frame.cols, frame.rows, expected.width, expected.height);
+        warnedSize_ = true;
+    }
+    const double seconds = config_.live ? Elapsed() : static_cast<double>(frames_) / fps_;
+    const TouchFrame& touches = tracker_.Track(frame, seconds);
+    for (const Contact& c : touches) {
+        if (c.id > highest_) {  // ids rise: a new one is above all before it
+            highest_ = c.id;
+            ++ids_;
+        }
+    }
+    if (!learned_ && !tracker_.learning()) {
+        SayBackground(tracker_, frames_);
+    }
+    learned_ = !tracker_.learning();
+    if (!out_.Emit(frames_, touches, error_)) {
+        LiftAll();
+        status = Fail(kUsage, error_);
+        return false;
+    }
+    ++frames_;
+    return Show(frame, touches);
+}
+
+bool TrackLoop::Show(const cv::Mat& frame, const TouchFrame& touches) {
+    if (!out_.window && out_.picture.empty()) {
+        return true;
+    }
+    const double elapsed = Elapsed();
+    shown_ = DrawTracking(frame, touches.contacts, tracker_.calibration(), frames_ - 1,
+                          elapsed > 0 ? frames_ / elapsed : 0);
+    if (out_.video.isOpened()) {
+        out_.video.write(shown_);
+    }
+    if (out_.window) {
+        cv::imshow("track", shown_);
+        return cv::waitKey(1) < 0;
+    }
+    return true;
+}
+
+int TrackLoop::Finish(int status) {
+    if (!LiftAll()) {
+        status = Fail(kUsage, error_);
+    }
+    if (const int signal = StopSignals::Received()) {
+        std::fprintf(stderr, "quarvel: stopped by %s; every touch lifted\n", StopSignals::Name(signal));
+    }
+    const double wall = Elapsed();
+    std::FILE* summary = out_.json ? stderr : stdout;
+    std::fprintf(summary, "frames %lld, contacts %lld, %.1f frames/s\n", frames_, ids_, wall > 0 ? frames_ / wall : 0.0);
+    if (!out_.picture.empty() && !IsVideoPath(out_.picture) && !shown_.empty()) {
+        bool written = false;
+        try {
+            written = cv::imwrite(out_.picture, shown_);
+        } catch (const cv::Exception&) {
+            written = false;
+        }
+        if (!written) {
+            return Fail(kUsage, "cannot write '" + out_.picture + "'");
+        }
+    }
+    if (status != kSuccess) {
+        return status;
+    }
+    return frames_ > 0 || StopSignals::Received() != 0 ? kSuccess : Fail(kUsage, "no frame could be read");
+}
+
+int TrackLoop::Run() {
+    int status = kSuccess;
+    cv::Mat frame;
+    while (Next(frame, status) && Step(frame, status)) {
+    }
+    if (status != kSuccess && !error_.empty()) {
+        return status;  // an output failed: its touches were lifted where they could be
+    }
+    return Finish(status);
+}
+
+}  // namespace
+
+int RunTrack(const Args& args) {
+    ParsedArgs parsed;
+    std::vector<Option> known = {{"video", 0, true},
+                                 {"camera", 0, true},
+                                 {"json", 0, false},
+                                 {"tuio", 0, true},
+                                 {"uinput", 0, false},
+                                 {"show", 0, false},
+                                 {"output", 'o', true},
+                                 {"frames-per-second", 0, true, "fps"},
+                                 {"absorb-seconds", 0, true, "still-seconds"},
+                                 {"coast-frames", 0, true},
+                                 {"camera-timeout", 0, true},
+                                 kDisplayOption};
+    known.insert(known.end(), BlobOptionList().begin(), BlobOptionList().end());
+    if (const auto error = ParseOptions(args, known, parsed)) {
+        return UsageError("track ", "track: " + *error);
+    }
+    if (parsed.help) {
+        PrintHelpWithBlobOptions(kHelp);
+        return kSuccess;
+    }
+    TrackConfig config;
+    if (const auto error = ReadTrackConfig(parsed, config)) {
+        return UsageError("track ", "track: " + *error);
+    }
+    std::optional<Model> model;
+    TrackOutputs out;
+    if (const int status = LoadCalibration(parsed, config.params, model); status != kSuccess) {
+        return status;
+    }
+    if (const int status = OpenOutputs(parsed, *model, out); status != kSuccess) {
+        return status;
+    }
+    CameraFeed feed(config.input, config.live, config.cameraTimeout);
+    if (!feed.Open()) {
+        return Fail(kUsage, config.live ? "cannot open camera '" + config.input + "'"
+                                        : "cannot read video '" + config.input + "'");
+    }
+    const double fps = config.fps ? *config.fps : FramesPerSecond(feed.capture(), config.input);
+    if (const int status = OpenRecording(feed.capture(), fps, out); status != kSuccess) {
+        return status;
+    }
+    TouchTracker tracker(*model, config.options);
+    try {
+        return TrackLoop(feed, config, fps, tracker, out).Run();
     } catch (const cv::Exception& e) {
         return Fail(kUsage, std::string("the frames could not be processed: ") + e.what());
     }

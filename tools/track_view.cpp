@@ -33,12 +33,12 @@ cv::Mat DrawTracking(const cv::Mat& frame, const std::vector<Contact>& contacts,
         if (c.state == ContactState::Up) {
             continue;
         }
-        const cv::Point at = Pixel(c.camera);
+        const cv::Point at = Pixel(c.camera());
         const int radius = static_cast<int>(std::sqrt(std::max(c.area, 1.0) / M_PI)) + 4;
         const cv::Scalar colour = c.state == ContactState::Down ? kDown : kMove;
         cv::circle(picture, at, radius, colour, 1, cv::LINE_AA);
         char label[96];
-        std::snprintf(label, sizeof label, "%lld  (%.1f, %.1f)", c.id, c.display.x, c.display.y);
+        std::snprintf(label, sizeof label, "%lld  (%.1f, %.1f)", c.id, c.x, c.y);
         cv::putText(picture, label, at + cv::Point(radius + 3, 4), cv::FONT_HERSHEY_SIMPLEX, scale, colour, 1,
                     cv::LINE_AA);
     }

@@ -95,13 +95,13 @@ bool TuioSender::Send(const std::vector<Contact>& contacts, double seconds) {
     std::map<long long, Motion> now;
     std::vector<lo_message> sets;
     for (const Contact& c : contacts) {
-        if (c.state == ContactState::Up || !std::isfinite(c.display.x) || !std::isfinite(c.display.y)) {
+        if (c.state == ContactState::Up || !std::isfinite(c.x) || !std::isfinite(c.y)) {
             continue;  // lifted, or where the calibration gives no display position
         }
         lo_message_add_int32(alive, SessionId(c.id));
         Motion m;
-        m.x = c.display.x / width;
-        m.y = c.display.y / height;
+        m.x = c.x / width;
+        m.y = c.y / height;
         m.seconds = seconds;
         double accel = 0.0;
         const auto before = motion_.find(c.id);

@@ -24,6 +24,7 @@
 #include <quarvel/display.h>
 #include <quarvel/export.h>
 #include <quarvel/lens.h>
+#include <quarvel/result.h>
 
 namespace quarvel {
 
@@ -142,11 +143,11 @@ public:
 
     // Point arrays: CV_32SC2 gives CV_32SC2 (CorrectPoint), CV_32FC2 and
     // CV_64FC2 give CV_64FC2 (CorrectPointSubpixel), in the input's shape
-    // (N x 1, 1 x N, or std::vector). Anything else: false, result empty.
-    bool CorrectPoints(cv::InputArray points, cv::OutputArray corrected) const;
+    // (N x 1, 1 x N, or std::vector). Anything else: not ok, result empty.
+    Result CorrectPoints(cv::InputArray points, cv::OutputArray corrected) const;
     // InvertPoint over an array: CV_32SC2, CV_32FC2 or CV_64FC2 in,
     // CV_64FC2 out, in the input's shape.
-    bool InvertPoints(cv::InputArray display, cv::OutputArray camera) const;
+    Result InvertPoints(cv::InputArray display, cv::OutputArray camera) const;
 
 private:
     friend struct detail::ModelAccess;

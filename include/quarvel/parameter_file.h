@@ -22,6 +22,7 @@
 #include <quarvel/export.h>
 #include <quarvel/load_report.h>
 #include <quarvel/model.h>
+#include <quarvel/result.h>
 
 namespace quarvel {
 
@@ -51,10 +52,9 @@ QUARVEL_EXPORT ParameterFile ReadParameterFile(const std::string& path,
 // read) or UTF-8, the 21 entries, and the display size in the section
 // [quarvel] when params records one. Values are written as
 // FormatParameterValue gives them, so they read back exactly. The file is
-// written whole or not at all (a temporary beside it is renamed). False,
-// with `error` set when given, on failure.
-QUARVEL_EXPORT bool WriteParameterFile(const std::string& path, const CalibrationParams& params, bool utf8 = false,
-                                       std::string* error = nullptr);
+// written whole or not at all (a temporary beside it is renamed). Not ok,
+// with the reason, when it cannot be.
+QUARVEL_EXPORT Result WriteParameterFile(const std::string& path, const CalibrationParams& params, bool utf8 = false);
 
 // The text a parameter file holds for `value`: the shortest decimal that
 // reads back as exactly the same float ("0.02", not "0.0199999996").

@@ -4,7 +4,7 @@
 // Calibrating by looking: a pattern shown on the display, seen by the
 // camera, fitted in one step.
 //
-//   cv::Mat pattern = quarvel::MakeCalibrationPattern(1920, 1080);   // show it full-screen
+//   cv::Mat pattern = quarvel::MakeCalibrationPattern(1920, 1080).picture;   // show it full-screen
 //   cv::Mat frame = ...;                                             // what the camera saw
 //   quarvel::PatternDetection seen = quarvel::DetectCalibrationPattern(frame, 1920, 1080);
 //   quarvel::FitOptions o; o.imageWidth = frame.cols; o.imageHeight = frame.rows;
@@ -36,18 +36,24 @@
 
 namespace quarvel {
 
-// The calibration pattern for a display of the given size: 8-bit grey,
-// exactly displayWidth x displayHeight, a board of squares whose edges lie
-// on pixel boundaries (a corner between pixel columns k - 1 and k is at
-// x = k - 0.5, pixel centres being whole numbers). Empty for a display too
-// small to hold a board (under 64 x 48).
-QUARVEL_EXPORT cv::Mat MakeCalibrationPattern(int displayWidth, int displayHeight);
+// A pattern to show full-screen, or why there is none.
+struct PatternPicture {
+    bool ok = false;
+    std::string reason;  // a display too small to hold a board (under 64 x 48)
+    cv::Mat picture;     // 8-bit grey, exactly the display's size (empty when not ok)
+};
+
+// The calibration pattern for a display of the given size: a board of
+// squares whose edges lie on pixel boundaries (a corner between pixel
+// columns k - 1 and k is at x = k - 0.5, pixel centres being whole
+// numbers). Not ok for a display too small to hold a board.
+QUARVEL_EXPORT PatternPicture MakeCalibrationPattern(int displayWidth, int displayHeight);
 
 // The validation pattern: the same board moved by half a square, with
 // markers of its own, so that its corners fall in the middle of the
 // calibration pattern's squares and a frame of the one is never taken for
 // the other.
-QUARVEL_EXPORT cv::Mat MakeValidationPattern(int displayWidth, int displayHeight);
+QUARVEL_EXPORT PatternPicture MakeValidationPattern(int displayWidth, int displayHeight);
 
 enum class PatternKind { Calibration, Validation };
 

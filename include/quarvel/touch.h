@@ -10,10 +10,10 @@
 //   for (;;) {
 //       cv::Mat frame = NextCameraFrame();            // grey or BGR, 8-bit, any size
 //       for (const quarvel::Contact& c : tracker.Track(frame))
-//           Send(c.id, c.display, c.state);           // display pixels, sub-pixel
+//           Send(c.id, c.x, c.y, c.state);            // display pixels, sub-pixel
 //   }
 //   for (const quarvel::Contact& c : tracker.LiftAll())  // on the way out: every touch lifts
-//       Send(c.id, c.display, c.state);
+//       Send(c.id, c.x, c.y, c.state);
 //
 // The background follows the world (BlobOptions): it is learned once the
 // picture has stopped changing (a camera's exposure settles after it
@@ -24,6 +24,7 @@
 // not moved for absorbSeconds (a glint, a sticker) is lifted and becomes
 // background. A contact the camera misses for a frame or two keeps its id.
 
+#include <cstddef>
 #include <limits>
 #include <memory>
 #include <string>
@@ -104,36 +105,50 @@ struct TrackerOptions {
 };
 
 enum class ContactState {
-    Down,  // first reported in this frame
-    Move,  // seen before, still there
-    Up,    // gone in this frame; at its last position, reported once
+    Down,      // first reported in this frame
+    Move,      // seen before, and in this frame
+    Coasting,  // not seen in this frame (a lost frame, fingers merging as they
+               // pass): reported where its motion takes it, still down
+    Up,        // gone: at its last seen position, reported once
 };
 
-// "down", "move" or "up": the names the tool's JSON and the Python module use.
+// "down", "move", "coasting" or "up": the names the tool's JSON and the
+// Python module use.
 inline const char* ContactStateName(ContactState state) noexcept {
     switch (state) {
         case ContactState::Down: return "down";
         case ContactState::Move: return "move";
+        case ContactState::Coasting: return "coasting";
         case ContactState::Up: return "up";
     }
     return "move";
 }
 
+// A finger on the surface in one frame. The fields are named as the tool's
+// JSON and the Python module name them.
 struct Contact {
     // Stable while the finger stays down; new contacts get increasing ids,
     // never one used before by this tracker (64 bits: a million a second
     // for 290 000 years).
     long long id = 0;
-    // Intensity-weighted centre of the background-subtracted blob, camera
-    // pixels (pixel centres are whole numbers).
-    cv::Point2d camera;
-    // `camera` through the calibration's sub-pixel chain, display pixels.
-    cv::Point2d display;
+    // The camera position through the calibration's sub-pixel chain,
+    // display pixels.
+    double x = 0.0;
+    double y = 0.0;
+    // The intensity-weighted centre of the background-subtracted blob,
+    // camera pixels (pixel centres are whole numbers).
+    double cx = 0.0;
+    double cy = 0.0;
     double area = 0.0;  // camera pixels above the threshold
     ContactState state = ContactState::Down;
+
+    cv::Point2d display() const noexcept { return cv::Point2d(x, y); }
+    cv::Point2d camera() const noexcept { return cv::Point2d(cx, cy); }
+    // Still down after this frame (not Up).
+    bool down() const noexcept { return state != ContactState::Up; }
 };
 
-// How the tracker took the last frame given to Track.
+// How the tracker took a frame.
 struct FrameStatus {
     bool ok = true;      // the frame was tracked (or taught the background)
     std::string reason;  // why it was refused (empty, not 8-bit, 2 channels, ...); empty when ok
@@ -143,6 +158,22 @@ struct FrameStatus {
     // The frame did not look like the scene (black, a wild exposure, torn):
     // the contacts coasted through it and the background did not learn it.
     bool lost = false;
+};
+
+// What a frame gave: its number and time, how it was taken, and its
+// contacts (those down, moving or coasting by id, then those that lifted).
+// It iterates over its contacts.
+struct TouchFrame {
+    long long frame = -1;  // frames given to the tracker before this one
+    double t = 0.0;        // its time, seconds (as given, else frame / framesPerSecond)
+    FrameStatus status;
+    std::vector<Contact> contacts;
+
+    std::vector<Contact>::const_iterator begin() const noexcept { return contacts.begin(); }
+    std::vector<Contact>::const_iterator end() const noexcept { return contacts.end(); }
+    std::size_t size() const noexcept { return contacts.size(); }
+    bool empty() const noexcept { return contacts.empty(); }
+    const Contact& operator[](std::size_t i) const noexcept { return contacts[i]; }
 };
 
 // What the background learned.
@@ -175,22 +206,19 @@ public:
     TouchTracker(const TouchTracker&) = delete;
     TouchTracker& operator=(const TouchTracker&) = delete;
 
-    // The contacts of the next camera frame (8-bit grey, BGR or BGRA),
-    // taken at `seconds` (NaN: the frame number / framesPerSecond): those
-    // down or moving, then those that lifted. Empty while the background
-    // is learned. A frame of another size than the last starts over: the
-    // contacts lift and the background is learned anew. A frame that
-    // cannot be read (empty, another depth or channel count) is refused:
-    // frameStatus() says why, and the contacts coast through it as
-    // through a lost frame. Never throws.
-    const std::vector<Contact>& Track(const cv::Mat& frame,
-                                      double seconds = std::numeric_limits<double>::quiet_NaN());
+    // The next camera frame (8-bit grey, BGR or BGRA), taken at `seconds`
+    // (NaN: the frame number / framesPerSecond): its contacts and how it
+    // was taken. No contacts while the background is learned. A frame of
+    // another size than the last starts over: the contacts lift and the
+    // background is learned anew. A frame that cannot be read (empty,
+    // another depth or channel count) is refused: the status says why, and
+    // the contacts coast through it as through a lost frame. The result
+    // stays valid until the next call. Never throws.
+    const TouchFrame& Track(const cv::Mat& frame, double seconds = std::numeric_limits<double>::quiet_NaN());
     // Every contact still down, lifted (state Up, at its last place), for
     // a host that stops: nothing is left pressed. Tracking may go on
     // afterwards; a finger still there comes back under a new id.
-    const std::vector<Contact>& LiftAll();
-    // How the last frame was taken.
-    const FrameStatus& frameStatus() const noexcept;
+    const TouchFrame& LiftAll();
     // What the background learned, and what it did since.
     BackgroundStatus background() const noexcept;
 

@@ -48,14 +48,15 @@ struct TouchCalibrationOptions {
 
 // Where a touch calibration stands, after a frame.
 struct TouchCalibrationStatus {
-    enum Phase {
+    enum class Phase {
         Learning,     // the background is being learned: nothing to touch yet
         WaitingLift,  // something is still in view from before (camera says where): lift it
         WaitingTouch, // touch the current target
         Holding,      // a finger is down and holding still
         Measured,     // this frame measured a target
         Done,         // every target is measured
-    } phase = Learning;
+    };
+    Phase phase = Phase::Learning;
     int target = 0;         // the current target's number, from 0
     double held = 0.0;      // seconds the finger has held still
     cv::Point2d camera;     // where the camera sees the finger (Holding, Measured), or what
@@ -63,6 +64,20 @@ struct TouchCalibrationStatus {
     double waited = 0.0;    // WaitingLift: seconds waited so far
     int absorbed = 0;       // blobs this frame took into the background after waiting too long
 };
+
+// "learning", "waiting_lift", "waiting_touch", "holding", "measured",
+// "done": the names the Python module uses.
+inline const char* PhaseName(TouchCalibrationStatus::Phase phase) noexcept {
+    switch (phase) {
+        case TouchCalibrationStatus::Phase::Learning: return "learning";
+        case TouchCalibrationStatus::Phase::WaitingLift: return "waiting_lift";
+        case TouchCalibrationStatus::Phase::WaitingTouch: return "waiting_touch";
+        case TouchCalibrationStatus::Phase::Holding: return "holding";
+        case TouchCalibrationStatus::Phase::Measured: return "measured";
+        case TouchCalibrationStatus::Phase::Done: return "done";
+    }
+    return "done";
+}
 
 namespace detail {
 struct TouchCalibrationState;

@@ -134,13 +134,15 @@ def test_calibration_pattern_and_its_detection():
     pattern = quarvel.calibration_pattern(display=(1280, 800))
     assert pattern.shape == (800, 1280) and pattern.dtype == np.uint8
     assert set(np.unique(pattern).tolist()) == {0, 255}
-    pairs = quarvel.detect_calibration_pattern(pattern, display=(1280, 800))
-    assert pairs.dtype == np.float64 and pairs.shape[1] == 4 and len(pairs) > 100
+    seen = quarvel.detect_calibration_pattern(pattern, display=(1280, 800))
+    pairs = seen.pairs
+    assert pairs.dtype == np.float64 and pairs.shape[1] == 4 and len(pairs) > 100 and len(seen) == len(pairs)
+    assert np.array_equal(np.asarray(seen), pairs)  # the detection reads as its pairs
     assert np.allclose(pairs[:, :2], pairs[:, 2:], atol=0.05)  # the display seen by itself
     bgr = np.dstack([_camera_of_half_size(pattern)] * 3)
-    half = quarvel.detect_calibration_pattern(bgr, display=(1280, 800))
+    half = quarvel.detect_calibration_pattern(bgr, display=(1280, 800)).pairs
     assert np.allclose(half[:, 2], 2 * half[:, 0] + 0.5, atol=0.1)
-    assert quarvel.detect_calibration_pattern(np.zeros((480, 640), np.uint8), display=(1280, 800)).shape == (0, 4)
+    assert quarvel.detect_calibration_pattern(np.zeros((480, 640), np.uint8), display=(1280, 800)).pairs.shape == (0, 4)
     with pytest.raises(TypeError):
         quarvel.detect_calibration_pattern(np.zeros((480, 640), np.float32), display=(1280, 800))
 
@@ -182,11 +184,12 @@ def _ir_frame(fingers, size=(480, 640), seed=0):
 def test_touch_tracker_reports_calibrated_contacts(q):
     tracker = quarvel.TouchTracker(q)
     for i in range(15):
-        assert tracker.track(_ir_frame([], seed=i)) == []
+        assert len(tracker.track(_ir_frame([], seed=i))) == 0
     assert not tracker.learning
-    assert tracker.track(_ir_frame([(300.3, 200.7)], seed=20)) == []  # confirmed one frame late
+    assert tracker.track(_ir_frame([(300.3, 200.7)], seed=20)).contacts == []  # confirmed one frame late
     down = tracker.track(_ir_frame([(301.3, 200.7)], seed=21))
     assert [(c.id, c.state) for c in down] == [(1, "down")]
+    assert down.frame == 16 and down.t == pytest.approx(16 / 30) and down.status.ok
     c = down[0]
     assert abs(c.cx - 301.3) < 0.05 and abs(c.cy - 200.7) < 0.05 and c.area > 10
     expected = q.correct_points(np.array([[c.cx, c.cy]]))[0]
@@ -194,9 +197,12 @@ def test_touch_tracker_reports_calibrated_contacts(q):
     bgr = np.dstack([_ir_frame([(302.3, 200.7)], seed=22)] * 3)
     assert [c.state for c in tracker.track(bgr)] == ["move"]
     # Unseen, it coasts two frames, then lifts.
-    assert [c.state for c in tracker.track(_ir_frame([], seed=23))] == ["move"]
-    assert tracker.frame_status.ok and not tracker.frame_status.lost
-    assert [c.state for c in tracker.track(_ir_frame([], seed=24))] == ["move"]
+    coasting = tracker.track(_ir_frame([], seed=23))
+    assert [c.state for c in coasting] == ["coasting"]
+    assert coasting.status.ok and not coasting.status.lost
+    with pytest.warns(DeprecationWarning, match="frame_status"):
+        assert tracker.frame_status.ok
+    assert [c.state for c in tracker.track(_ir_frame([], seed=24))] == ["coasting"]
     up = tracker.track(_ir_frame([], seed=25))
     assert [(c.id, c.state) for c in up] == [(1, "up")]
     assert tracker.frames == 21
@@ -295,16 +301,17 @@ def test_points_may_be_plain_sequences(q):
 
 def test_the_whole_detection_and_displays_no_pattern_fits():
     pattern = quarvel.calibration_pattern(display=(1280, 800))
-    seen = quarvel.detect_pattern(pattern, display=(1280, 800))
+    seen = quarvel.detect_calibration_pattern(pattern, display=(1280, 800))
     assert seen.ok and seen.reason == "" and not seen.mirrored
     assert seen.pairs.shape == (len(seen.corners), 4) and seen.markers > 50 and 0.6 < seen.coverage < 1
-    assert np.array_equal(seen.pairs, quarvel.detect_calibration_pattern(pattern, display=(1280, 800)))
-    unseen = quarvel.detect_pattern(np.zeros((480, 640), np.uint8), display=(1280, 800))
+    with pytest.warns(DeprecationWarning, match="detect_calibration_pattern"):
+        assert np.array_equal(seen.pairs, quarvel.detect_pattern(pattern, display=(1280, 800)).pairs)
+    unseen = quarvel.detect_calibration_pattern(np.zeros((480, 640), np.uint8), display=(1280, 800))
     assert not unseen.ok and "not in the frame" in unseen.reason and unseen.pairs.shape == (0, 4)
     for display in ((0, 720), (1280, -1), (30, 20)):
         with pytest.raises(ValueError):
             quarvel.detect_calibration_pattern(pattern, display=display)
-        with pytest.raises(ValueError):
+        with pytest.raises(ValueError), pytest.warns(DeprecationWarning):
             quarvel.detect_pattern(pattern, display=display)
 
 
@@ -336,8 +343,9 @@ def test_frames_the_tracker_takes_and_refuses(q):
         b = bgra.track(np.dstack([frame] * 3 + [np.full_like(frame, 255)]))
         assert [(c.id, c.state, round(c.cx, 6)) for c in a] == [(c.id, c.state, round(c.cx, 6)) for c in b]
     assert [c.state for c in b] == ["move"]
-    with pytest.raises(ValueError, match="refused: the frame is empty"):
-        grey.track(np.zeros((0, 0), np.uint8))
+    refused = grey.track(np.zeros((0, 0), np.uint8))
+    assert not refused.status.ok and refused.status.reason == "the frame is empty"
+    assert [c.state for c in refused] == ["coasting"]  # as through a lost frame
 
 
 def test_trackers_shared_between_threads_take_one_frame_at_a_time(q):

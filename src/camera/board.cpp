@@ -111,20 +111,33 @@ cv::Point2d CornerOnDisplay(const BoardLayout& layout, const MarkerBoard& board,
 
 namespace quarvel {
 
-cv::Mat MakeCalibrationPattern(int displayWidth, int displayHeight) {
+namespace {
+
+PatternPicture Pattern(int displayWidth, int displayHeight, detail::Board board) {
+    PatternPicture out;
     try {
-        return detail::DrawBoard(detail::LayoutFor(displayWidth, displayHeight, detail::Board::Calibration));
+        out.picture = detail::DrawBoard(detail::LayoutFor(displayWidth, displayHeight, board));
     } catch (...) {
-        return cv::Mat();
+        out.picture.release();
     }
+    out.ok = !out.picture.empty();
+    if (!out.ok) {
+        out.reason = displayWidth < 64 || displayHeight < 48
+                         ? "a display of " + std::to_string(displayWidth) + " x " + std::to_string(displayHeight) +
+                               " is too small for a pattern (64 x 48 at least)"
+                         : "out of memory";
+    }
+    return out;
 }
 
-cv::Mat MakeValidationPattern(int displayWidth, int displayHeight) {
-    try {
-        return detail::DrawBoard(detail::LayoutFor(displayWidth, displayHeight, detail::Board::Validation));
-    } catch (...) {
-        return cv::Mat();
-    }
+}  // namespace
+
+PatternPicture MakeCalibrationPattern(int displayWidth, int displayHeight) {
+    return Pattern(displayWidth, displayHeight, detail::Board::Calibration);
+}
+
+PatternPicture MakeValidationPattern(int displayWidth, int displayHeight) {
+    return Pattern(displayWidth, displayHeight, detail::Board::Validation);
 }
 
 }  // namespace quarvel

@@ -192,8 +192,8 @@ CameraCalibrationResult Calibrate(const std::function<cv::Mat(const cv::Mat&)>& 
         result.reason = "no camera to capture with";
         return result;
     }
-    const cv::Mat calibration = MakeCalibrationPattern(options.displayWidth, options.displayHeight);
-    const cv::Mat validation = MakeValidationPattern(options.displayWidth, options.displayHeight);
+    const cv::Mat calibration = MakeCalibrationPattern(options.displayWidth, options.displayHeight).picture;
+    const cv::Mat validation = MakeValidationPattern(options.displayWidth, options.displayHeight).picture;
     if (calibration.empty() || validation.empty()) {
         result.reason = "the display size must be positive and hold a pattern";
         return result;

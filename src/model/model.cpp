@@ -85,12 +85,19 @@ void Model::CorrectPoints(const cv::Point* in, cv::Point* out, std::size_t n) co
     detail::CorrectPixels(ChainOf(*this), reinterpret_cast<const CvPoint*>(in), reinterpret_cast<CvPoint*>(out), n);
 }
 
-bool Model::CorrectPoints(cv::InputArray points, cv::OutputArray corrected) const {
-    return detail::CorrectArray(ChainOf(*this), points, corrected);
+namespace {
+
+constexpr const char* kPointArrays =
+    "the points must be CV_32SC2, CV_32FC2 or CV_64FC2, N x 1, 1 x N or a vector";
+
+}  // namespace
+
+Result Model::CorrectPoints(cv::InputArray points, cv::OutputArray corrected) const {
+    return detail::CorrectArray(ChainOf(*this), points, corrected) ? Result() : Result::Failed(kPointArrays);
 }
 
-bool Model::InvertPoints(cv::InputArray display, cv::OutputArray camera) const {
-    return detail::InvertArray(ChainOf(*this), display, camera);
+Result Model::InvertPoints(cv::InputArray display, cv::OutputArray camera) const {
+    return detail::InvertArray(ChainOf(*this), display, camera) ? Result() : Result::Failed(kPointArrays);
 }
 
 }  // namespace quarvel

@@ -59,29 +59,22 @@ std::string GbkText(const CalibrationParams& p) {
     return text;
 }
 
-bool SetError(std::string* error, const std::string& message) {
-    if (error != nullptr) {
-        *error = message;
-    }
-    return false;
-}
-
 }  // namespace
 
-bool WriteParameterFile(const std::string& path, const CalibrationParams& params, bool utf8, std::string* error) {
+Result WriteParameterFile(const std::string& path, const CalibrationParams& params, bool utf8) {
     try {
         std::string text = GbkText(params);
         if (utf8) {
             std::optional<std::string> converted = detail::GbkToUtf8(text);
             if (!converted) {
-                return SetError(error, "cannot convert the names to UTF-8");
+                return Result::Failed("cannot convert the names to UTF-8");
             }
             text = std::move(*converted);
         }
         std::string temporary = path + ".XXXXXX";
         const int fd = mkstemp(temporary.data());
         if (fd < 0) {
-            return SetError(error, "cannot create a file beside '" + path + "': " + std::strerror(errno));
+            return Result::Failed("cannot create a file beside '" + path + "': " + std::strerror(errno));
         }
         std::size_t written = 0;
         while (written < text.size()) {
@@ -93,7 +86,7 @@ bool WriteParameterFile(const std::string& path, const CalibrationParams& params
                 const int saved = errno;
                 close(fd);
                 unlink(temporary.c_str());
-                return SetError(error, "cannot write '" + path + "': " + std::strerror(saved));
+                return Result::Failed("cannot write '" + path + "': " + std::strerror(saved));
             }
             written += static_cast<std::size_t>(n);
         }
@@ -102,11 +95,11 @@ bool WriteParameterFile(const std::string& path, const CalibrationParams& params
         if (close(fd) != 0 || std::rename(temporary.c_str(), path.c_str()) != 0) {
             const int saved = errno;
             unlink(temporary.c_str());
-            return SetError(error, "cannot write '" + path + "': " + std::strerror(saved));
+            return Result::Failed("cannot write '" + path + "': " + std::strerror(saved));
         }
-        return true;
+        return Result();
     } catch (...) {
-        return SetError(error, "out of memory");
+        return Result::Failed("out of memory");
     }
 }
 

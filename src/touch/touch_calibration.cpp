@@ -64,12 +64,13 @@ struct TouchCalibrationState {
         const long long number = frames++;
         status.target = static_cast<int>(measured.size());
         if (measured.size() >= targets.size()) {
-            status.phase = TouchCalibrationStatus::Done;
+            status.phase = TouchCalibrationStatus::Phase::Done;
             return status;
         }
         const cv::Mat grey = GreyFrame(frame);
         if (grey.empty()) {
-            status.phase = detector.learning() ? TouchCalibrationStatus::Learning : TouchCalibrationStatus::WaitingTouch;
+            status.phase = detector.learning() ? TouchCalibrationStatus::Phase::Learning
+                                                : TouchCalibrationStatus::Phase::WaitingTouch;
             hold.clear();  // a frame without a finger
             liftFirst = false;
             return status;
@@ -82,10 +83,11 @@ struct TouchCalibrationState {
         }
         switch (detector.Detect(grey, blobs)) {
             case BlobDetector::Outcome::Learning:
-                status.phase = TouchCalibrationStatus::Learning;
+                status.phase = TouchCalibrationStatus::Phase::Learning;
                 return status;
             case BlobDetector::Outcome::Lost:
-                status.phase = hold.empty() ? TouchCalibrationStatus::WaitingTouch : TouchCalibrationStatus::Holding;
+                status.phase = hold.empty() ? TouchCalibrationStatus::Phase::WaitingTouch
+                                             : TouchCalibrationStatus::Phase::Holding;
                 return status;  // a frame that says nothing
             case BlobDetector::Outcome::Detected:
                 break;
@@ -93,31 +95,42 @@ struct TouchCalibrationState {
         if (blobs.empty()) {
             liftFirst = false;
             hold.clear();
-            status.phase = TouchCalibrationStatus::WaitingTouch;
+            status.phase = TouchCalibrationStatus::Phase::WaitingTouch;
             return status;
         }
         const double t = std::isfinite(seconds) ? seconds : static_cast<double>(number) / options.framesPerSecond;
         if (liftFirst) {
-            std::size_t largest = 0;
-            for (std::size_t i = 1; i < blobs.size(); ++i) {
-                largest = blobs[i].area > blobs[largest].area ? i : largest;
-            }
-            status.phase = TouchCalibrationStatus::WaitingLift;
-            status.camera = blobs[largest].centre;
-            status.waited = t - liftSince;
-            if (status.waited >= options.liftWaitSeconds) {
-                // What stays in view this long is not the finger that was
-                // measured: it becomes background, and the next target is on.
-                for (const Blob& b : blobs) {
-                    detector.Absorb(grey, b.box);
-                }
-                status.absorbed = static_cast<int>(blobs.size());
-                status.phase = TouchCalibrationStatus::WaitingTouch;
-                liftFirst = false;
-                hold.clear();
-            }
-            return status;
+            return WaitForLift(grey, t, status);
         }
+        return Hold(t, status);
+    }
+
+    // After a measurement: nothing new is measured until what is in view
+    // has lifted, or has stayed too long and is taken into the background.
+    TouchCalibrationStatus WaitForLift(const cv::Mat& grey, double t, TouchCalibrationStatus status) {
+        std::size_t largest = 0;
+        for (std::size_t i = 1; i < blobs.size(); ++i) {
+            largest = blobs[i].area > blobs[largest].area ? i : largest;
+        }
+        status.phase = TouchCalibrationStatus::Phase::WaitingLift;
+        status.camera = blobs[largest].centre;
+        status.waited = t - liftSince;
+        if (status.waited >= options.liftWaitSeconds) {
+            // What stays in view this long is not the finger that was
+            // measured: it becomes background, and the next target is on.
+            for (const Blob& b : blobs) {
+                detector.Absorb(grey, b.box);
+            }
+            status.absorbed = static_cast<int>(blobs.size());
+            status.phase = TouchCalibrationStatus::Phase::WaitingTouch;
+            liftFirst = false;
+            hold.clear();
+        }
+        return status;
+    }
+
+    // The finger on the current target, held still long enough: measured.
+    TouchCalibrationStatus Hold(double t, TouchCalibrationStatus status) {
         // The finger: the blob nearest to where it held, or the largest.
         std::size_t pick = 0;
         for (std::size_t i = 1; i < blobs.size(); ++i) {
@@ -133,7 +146,7 @@ struct TouchCalibrationState {
         status.camera = blobs[pick].centre;
         status.held = hold.back().seconds - hold.front().seconds;
         if (status.held + 1e-9 < options.holdSeconds) {
-            status.phase = TouchCalibrationStatus::Holding;
+            status.phase = TouchCalibrationStatus::Phase::Holding;
             return status;
         }
         const cv::Point2d at = Mean(hold);
@@ -141,7 +154,7 @@ struct TouchCalibrationState {
         hold.clear();
         liftFirst = true;
         liftSince = t;
-        status.phase = TouchCalibrationStatus::Measured;
+        status.phase = TouchCalibrationStatus::Phase::Measured;
         status.camera = at;
         return status;
     }
@@ -170,7 +183,7 @@ TouchCalibrationStatus TouchCalibration::Feed(const cv::Mat& frame, double secon
         return state_->Step(frame, seconds);
     } catch (const std::exception&) {
         TouchCalibrationStatus status;  // out of memory, or OpenCV on a strange frame: no touch
-        status.phase = TouchCalibrationStatus::WaitingTouch;
+        status.phase = TouchCalibrationStatus::Phase::WaitingTouch;
         status.target = static_cast<int>(state_->measured.size());
         return status;
     }

@@ -104,8 +104,7 @@ TEST(Calibration, TheFitIsWhatALoadComputes) {
     quarvel::test::TempDir dir;
     for (const bool utf8 : {false, true}) {
         const std::string path = (dir.path() / (utf8 ? "u.ini" : "g.ini")).string();
-        std::string error;
-        ASSERT_TRUE(quarvel::WriteParameterFile(path, fit.params, utf8, &error)) << error;
+        ASSERT_TRUE(quarvel::WriteParameterFile(path, fit.params, utf8).ok);
         Quarvel loaded;
         loaded.SetDisplaySize(kDisplayW, kDisplayH);
         ASSERT_TRUE(loaded.ReadIniParam(path));
@@ -122,10 +121,9 @@ TEST(Calibration, TheFitIsWhatALoadComputes) {
             EXPECT_EQ(d.y, fit.pairs[i].fitted.y);
         }
     }
-    EXPECT_FALSE(quarvel::WriteParameterFile("/nonexistent/dir/x.ini", fit.params));
-    std::string error;
-    EXPECT_FALSE(quarvel::WriteParameterFile("/nonexistent/dir/x.ini", fit.params, false, &error));
-    EXPECT_NE(error.find("/nonexistent/dir/x.ini"), std::string::npos) << error;
+    const quarvel::Result nowhere = quarvel::WriteParameterFile("/nonexistent/dir/x.ini", fit.params);
+    EXPECT_FALSE(nowhere.ok);
+    EXPECT_NE(nowhere.reason.find("/nonexistent/dir/x.ini"), std::string::npos) << nowhere.reason;
     // Values without a display size write no [quarvel] section.
     CalibrationParams bare = fit.params;
     bare.displayWidth = 0;

@@ -31,7 +31,7 @@ TEST(PatternDetector, TakesGreyBgrAndBgraFramesAndRefusesOthers) {
     s.camera = cv::Size(640, 480);
     s.display = cv::Size(1280, 800);
     quarvel::test::CameraRig rig(quarvel::test::TruthOf(s), s.rig);
-    const cv::Mat grey = rig.See(quarvel::MakeCalibrationPattern(1280, 800));
+    const cv::Mat grey = rig.See(quarvel::MakeCalibrationPattern(1280, 800).picture);
     cv::Mat bgr;
     cv::Mat bgra;
     cv::cvtColor(grey, bgr, cv::COLOR_GRAY2BGR);

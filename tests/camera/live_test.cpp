@@ -90,7 +90,7 @@ TEST(LiveCalibration, ACameraThatMisbehavesEndsItWithAReason) {
     frozen.camera = cv::Size(640, 480);
     frozen.display = display;
     quarvel::test::CameraRig rig(quarvel::test::TruthOf(frozen), frozen.rig);
-    const cv::Mat still = rig.See(quarvel::MakeCalibrationPattern(display.width, display.height));
+    const cv::Mat still = rig.See(quarvel::MakeCalibrationPattern(display.width, display.height).picture);
     r = CalibrateWithCamera([&](const cv::Mat&) { return still; }, options);
     EXPECT_FALSE(r.ok);
     EXPECT_TRUE(r.fit.ok) << r.fit.reason;

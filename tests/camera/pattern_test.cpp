@@ -18,7 +18,7 @@ const cv::Size kDisplays[] = {{1280, 800}, {1280, 720}, {1680, 1050}, {1920, 108
 
 TEST(Pattern, FillsTheDisplayWithSquaresOnPixelBoundaries) {
     for (const cv::Size display : kDisplays) {
-        const cv::Mat pattern = quarvel::MakeCalibrationPattern(display.width, display.height);
+        const cv::Mat pattern = quarvel::MakeCalibrationPattern(display.width, display.height).picture;
         ASSERT_EQ(pattern.size(), display);
         ASSERT_EQ(pattern.type(), CV_8UC1);
         EXPECT_EQ(cv::countNonZero((pattern != 0) & (pattern != 255)), 0) << "only black and white";
@@ -55,12 +55,12 @@ TEST(Pattern, FillsTheDisplayWithSquaresOnPixelBoundaries) {
 }
 
 TEST(Pattern, ValidationCornersFallBetweenTheCalibrationCorners) {
-    const cv::Mat validation = quarvel::MakeValidationPattern(1920, 1080);
+    const cv::Mat validation = quarvel::MakeValidationPattern(1920, 1080).picture;
     ASSERT_EQ(validation.size(), cv::Size(1920, 1080));
     const quarvel::PatternDetection v =
         quarvel::DetectCalibrationPattern(validation, 1920, 1080, PatternKind::Validation);
     const quarvel::PatternDetection c = quarvel::DetectCalibrationPattern(
-        quarvel::MakeCalibrationPattern(1920, 1080), 1920, 1080, PatternKind::Calibration);
+        quarvel::MakeCalibrationPattern(1920, 1080).picture, 1920, 1080, PatternKind::Calibration);
     ASSERT_GE(v.pairs.size(), 80u) << v.reason;
     for (const quarvel::PointPair& pv : v.pairs) {
         double nearest = 1e9;
@@ -103,8 +103,8 @@ TEST(Pattern, IsTheSamePictureWhicheverOpenCVDrawsIt) {
     };
     for (const auto& c : cases) {
         const cv::Mat picture = c.kind == PatternKind::Calibration
-                                    ? quarvel::MakeCalibrationPattern(c.display.width, c.display.height)
-                                    : quarvel::MakeValidationPattern(c.display.width, c.display.height);
+                                    ? quarvel::MakeCalibrationPattern(c.display.width, c.display.height).picture
+                                    : quarvel::MakeValidationPattern(c.display.width, c.display.height).picture;
         EXPECT_EQ(PictureHash(picture), c.hash) << c.display << " kind " << static_cast<int>(c.kind) << ": 0x"
                                                 << std::hex << PictureHash(picture);
     }
@@ -137,10 +137,15 @@ TEST(Pattern, TheEarlierCalibrationPatternIsStillFound) {
 }
 
 TEST(Pattern, DisplaysTooSmallOrNotThereHaveNone) {
-    EXPECT_TRUE(quarvel::MakeCalibrationPattern(30, 20).empty());
-    EXPECT_TRUE(quarvel::MakeCalibrationPattern(0, 600).empty());
-    EXPECT_TRUE(quarvel::MakeValidationPattern(-5, 600).empty());
-    EXPECT_FALSE(quarvel::MakeCalibrationPattern(64, 48).empty());
+    for (const cv::Size none : {cv::Size(30, 20), cv::Size(0, 600), cv::Size(-5, 600)}) {
+        const quarvel::PatternPicture p = quarvel::MakeValidationPattern(none.width, none.height);
+        EXPECT_FALSE(p.ok);
+        EXPECT_TRUE(p.picture.empty());
+        EXPECT_NE(p.reason.find("too small for a pattern"), std::string::npos) << p.reason;
+    }
+    const quarvel::PatternPicture smallest = quarvel::MakeCalibrationPattern(64, 48);
+    EXPECT_TRUE(smallest.ok);
+    EXPECT_EQ(smallest.picture.size(), cv::Size(64, 48));
     EXPECT_TRUE(quarvel::DetectCalibrationPattern(cv::Mat(480, 640, CV_8UC1), 0, 0).pairs.empty());
 }
 

@@ -36,7 +36,7 @@ Outcome CalibrateFromOneFrame(const Scenario& s) {
         truth.emplace(TruthOf(s));
         rig.emplace(*truth, s.rig);
     }
-    const cv::Mat frame = rig->See(MakeCalibrationPattern(s.display.width, s.display.height));
+    const cv::Mat frame = rig->See(MakeCalibrationPattern(s.display.width, s.display.height).picture);
     Outcome o;
     o.seen = DetectCalibrationPattern(frame, s.display.width, s.display.height);
     FitOptions options;

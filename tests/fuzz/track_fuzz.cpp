@@ -80,9 +80,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const bool stop = input.ConsumeIntegralInRange(0, 15) == 0;
         const double seconds = input.ConsumeBool() ? f * 0.1 : NAN;
         for (const quarvel::Contact& contact : stop ? tracker.LiftAll() : tracker.Track(frame, seconds)) {
-            const cv::Point2d expected = model.CorrectPointSubpixel(contact.camera);
-            const bool same = (expected.x == contact.display.x || (std::isnan(expected.x) && std::isnan(contact.display.x))) &&
-                              (expected.y == contact.display.y || (std::isnan(expected.y) && std::isnan(contact.display.y)));
+            const cv::Point2d expected = model.CorrectPointSubpixel(contact.camera());
+            const bool same = (expected.x == contact.x || (std::isnan(expected.x) && std::isnan(contact.x))) &&
+                              (expected.y == contact.y || (std::isnan(expected.y) && std::isnan(contact.y)));
             if (!same) {
                 std::abort();
             }
@@ -94,6 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     highest = contact.id;
                     break;
                 case quarvel::ContactState::Move:
+                case quarvel::ContactState::Coasting:
                     if (down.count(contact.id) == 0) {
                         std::abort();
                     }

@@ -72,8 +72,8 @@ TEST(ParameterFileRoundTrip, EveryValueReadsBackExactly) {
         const CalibrationParams written = Random(random);
         const bool utf8 = i % 2 == 1;
         const std::string path = (dir.path() / "p.ini").string();
-        std::string error;
-        ASSERT_TRUE(quarvel::WriteParameterFile(path, written, utf8, &error)) << error;
+        const quarvel::Result status = quarvel::WriteParameterFile(path, written, utf8);
+        ASSERT_TRUE(status.ok) << status.reason;
         const ParameterFile read = ReadParameterFile(path);
         ASSERT_TRUE(read.read);
         ExpectSame(read.params, written);
@@ -87,19 +87,20 @@ TEST(ParameterFileRoundTrip, EveryValueReadsBackExactly) {
 
 TEST(ParameterFileWriter, AFileIsWrittenWholeOrNotAtAll) {
     TempDir dir;
-    std::string error;
     // A directory stands where the file should go: the temporary beside it
     // is written, the rename fails, and nothing is left behind.
     std::filesystem::create_directory(dir.path() / "taken.ini");
-    EXPECT_FALSE(quarvel::WriteParameterFile((dir.path() / "taken.ini").string(), CalibrationParams(), false, &error));
-    EXPECT_NE(error.find("taken.ini"), std::string::npos) << error;
+    const quarvel::Result taken = quarvel::WriteParameterFile((dir.path() / "taken.ini").string(), CalibrationParams());
+    EXPECT_FALSE(taken);
+    EXPECT_NE(taken.reason.find("taken.ini"), std::string::npos) << taken.reason;
     int entries = 0;
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) {
         ++entries;
     }
     EXPECT_EQ(entries, 1);
-    EXPECT_FALSE(quarvel::WriteParameterFile("/nonexistent/dir/x.ini", CalibrationParams(), false, &error));
-    EXPECT_NE(error.find("/nonexistent/dir/x.ini"), std::string::npos) << error;
+    const quarvel::Result nowhere = quarvel::WriteParameterFile("/nonexistent/dir/x.ini", CalibrationParams());
+    EXPECT_FALSE(nowhere.ok);
+    EXPECT_NE(nowhere.reason.find("/nonexistent/dir/x.ini"), std::string::npos) << nowhere.reason;
 }
 
 TEST(ParameterFileReader, WhatTheFileLacksKeepsTheBase) {

@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
     const std::string dir = argv[1];
     const cv::Size display(1920, 1080);
     const cv::Size camera(1280, 720);
-    const cv::Mat pattern = quarvel::MakeCalibrationPattern(display.width, display.height);
+    const cv::Mat pattern = quarvel::MakeCalibrationPattern(display.width, display.height).picture;
     const quarvel::Model truth(quarvel::test::TruthFor(1.2, camera, display, 0.04, 1.25), display);
     quarvel::test::CameraRig rig(truth, quarvel::test::RigOptions());
     const quarvel::test::LensTruth wide(quarvel::test::WiderLens(), camera, display);

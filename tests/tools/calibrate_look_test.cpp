@@ -36,10 +36,10 @@ TEST_F(ToolLook, PatternWritesTheLibrarysPattern) {
     const auto r = Run({"pattern", "--display", "1280x800", "-o", out});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("calibration pattern for a 1280 x 800 display written to"), std::string::npos) << r.out;
-    EXPECT_EQ(cv::norm(cv::imread(out, cv::IMREAD_UNCHANGED), quarvel::MakeCalibrationPattern(1280, 800), cv::NORM_INF),
+    EXPECT_EQ(cv::norm(cv::imread(out, cv::IMREAD_UNCHANGED), quarvel::MakeCalibrationPattern(1280, 800).picture, cv::NORM_INF),
               0.0);
     ASSERT_EQ(Run({"pattern", "--display", "1280x800", "--validation", "-o", out}).status, 0);
-    EXPECT_EQ(cv::norm(cv::imread(out, cv::IMREAD_UNCHANGED), quarvel::MakeValidationPattern(1280, 800), cv::NORM_INF),
+    EXPECT_EQ(cv::norm(cv::imread(out, cv::IMREAD_UNCHANGED), quarvel::MakeValidationPattern(1280, 800).picture, cv::NORM_INF),
               0.0);
     EXPECT_EQ(Run({"pattern", "--display", "20x10", "-o", out}).status, 2);
     EXPECT_EQ(Run({"pattern", "--display", "1280x800"}).status, 2);
@@ -50,7 +50,7 @@ TEST_F(ToolLook, CalibrateFromOneFrame) {
     const quarvel::Model truth = Truth(cv::Size(1920, 1080), display);
     quarvel::test::CameraRig rig(truth, quarvel::test::RigOptions());
     const std::string frame = dir.Write("frame.png", "");
-    ASSERT_TRUE(cv::imwrite(frame, rig.See(quarvel::MakeCalibrationPattern(1920, 1080))));
+    ASSERT_TRUE(cv::imwrite(frame, rig.See(quarvel::MakeCalibrationPattern(1920, 1080).picture)));
     const std::string out = (dir.path() / "look.ini").string();
     const std::string report = (dir.path() / "report.png").string();
     const auto r = Run({"calibrate", "--frame", frame, "--display", "1920x1080", "-o", out, "--report", report});
@@ -81,7 +81,7 @@ TEST_F(ToolLook, AWideLensGetsALensStageAndAnHonestFigure) {
     const quarvel::test::LensTruth truth(quarvel::test::WiderLens(), camera, display);
     quarvel::test::CameraRig rig(camera, display, truth.Mapping(), quarvel::test::RigOptions());
     const std::string frame = dir.Write("wide.png", "");
-    ASSERT_TRUE(cv::imwrite(frame, rig.See(quarvel::MakeCalibrationPattern(1920, 1080))));
+    ASSERT_TRUE(cv::imwrite(frame, rig.See(quarvel::MakeCalibrationPattern(1920, 1080).picture)));
     const struct {
         bool plain;
         const char* model;
@@ -159,8 +159,8 @@ TEST_F(ToolLook, CalibrateLiveFromACameraSource) {
         }
     };
     record(black, 3);
-    record(quarvel::MakeCalibrationPattern(1280, 800), 14);
-    record(quarvel::MakeValidationPattern(1280, 800), 16);
+    record(quarvel::MakeCalibrationPattern(1280, 800).picture, 14);
+    record(quarvel::MakeValidationPattern(1280, 800).picture, 16);
     const std::string source = (dir.path() / "%04d.png").string();
     const std::string out = (dir.path() / "live.ini").string();
 

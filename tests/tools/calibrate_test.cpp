@@ -17,6 +17,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 #include <quarvel/calibration.h>
+#include <quarvel/parameter_file.h>
 #include <quarvel/quarvel.h>
 
 #include "support/fixtures.h"
@@ -108,6 +109,72 @@ TEST_F(ToolCalibrate, CalibrateRefusesWhatItCannotTrust) {
     EXPECT_EQ(Run({"calibrate", bad, "-o", out}).status, 2);  // no --image
 }
 
+
+TEST_F(ToolCalibrate, BaseTakesAFileOfOnlyTheEntriesItCarriesOver) {
+    const std::string pairs = dir.Write("pairs.txt", quarvel::test::PairsText(MeasuredPairs(5, 4)));
+    const std::string out = (dir.path() / "rotated.ini").string();
+    const std::string report = (dir.path() / "rotated.png").string();
+    const std::string rotation = dir.Write("rotation.ini", "[\xD0\xFD\xD7\xAA\xB2\xCE\xCA\xFD]\n"
+                                                           "\xD0\xFD\xD7\xAA\xBD\xC7\xB6\xC8=0.5\n");
+    const Result r = Run({"calibrate", pairs, "--image", "1280x720", "--display", "1920x1080", "-o", out, "--base",
+                          rotation, "--utf8", "--report", report});
+    ASSERT_EQ(r.status, 0) << r.err << r.out;
+    const quarvel::ParameterFile written = quarvel::ReadParameterFile(out);
+    ASSERT_TRUE(written.ok) << written.reason;
+    EXPECT_EQ(written.report.encoding, quarvel::Encoding::Utf8);
+    EXPECT_EQ(written.params.rotateAngle, 0.5f);
+    EXPECT_EQ(cv::imread(report).size(), cv::Size(1920, 1080));
+
+    // What it cannot read or parse is still refused, and nothing is written.
+    const std::string refused = (dir.path() / "refused.ini").string();
+    const struct {
+        std::string base;
+        const char* says;
+    } bases[] = {
+        {dir.Write("garbage.ini", "not a parameter file\n"), "holds none of a parameter file's entries"},
+        {dir.Write("nan.ini", "[\xD0\xFD\xD7\xAA\xB2\xCE\xCA\xFD]\n\xD0\xFD\xD7\xAA\xBD\xC7\xB6\xC8=half\n"),
+         "is not a number"},
+        {(dir.path() / "missing.ini").string(), "cannot read parameter file"},
+    };
+    for (const auto& b : bases) {
+        const Result bad = Run({"calibrate", pairs, "--image", "1280x720", "--display", "1920x1080", "-o", refused,
+                                "--base", b.base});
+        EXPECT_EQ(bad.status, 2) << b.says;
+        EXPECT_NE(bad.err.find(b.says), std::string::npos) << bad.err;
+    }
+    EXPECT_NE(access(refused.c_str(), F_OK), 0);
+}
+
+TEST_F(ToolCalibrate, EveryModeRefusesAnOptionItWouldIgnore) {
+    const std::string pairs = dir.Write("pairs.txt", quarvel::test::PairsText(MeasuredPairs(3, 3)));
+    const std::string out = (dir.path() / "x.ini").string();
+    const std::string video = Example("touch-clip.avi");
+    const std::string params = Example("touch-surface.ini");
+    const struct {
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {
+        {{"calibrate", pairs, "--image", "1280x720", "--display", "1920x1080", "-o", out, "--finger", "12"},
+         "--finger-diameter is only for --touch"},
+        {{"calibrate", pairs, "--image", "1280x720", "--display", "1920x1080", "-o", out, "--threshold", "20"},
+         "--threshold is only for --touch"},
+        {{"track", params, "--video", video, "--camera-timeout", "5"}, "--camera-timeout is only for --camera"},
+        {{"track", params, "--camera", video, "--fps", "30"}, "--frames-per-second is only for --video"},
+    };
+    for (const auto& c : cases) {
+        const Result r = Run(c.args);
+        EXPECT_EQ(r.status, 2) << c.says;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    }
+    // The help names each option as the library does; the old spellings
+    // still work.
+    const Result help = Run({"track", "--help"});
+    for (const char* name : {"--absorb-seconds", "--frames-per-second", "--finger-diameter", "--coast-frames"}) {
+        EXPECT_NE(help.out.find(name), std::string::npos) << name;
+    }
+    const Result old = Run({"track", params, "--video", video, "--fps", "30", "--still-seconds", "4", "--finger", "10"});
+    EXPECT_EQ(old.status, 0) << old.err;
+}
 
 TEST_F(ToolCalibrate, CalibrateTargetsModeIsDrivenThroughAPipe) {
     std::string answers;

@@ -136,7 +136,7 @@ TEST_F(Tool, RefusesWhatWouldGiveAWrongResult) {
         {{"track", noSize, "--video", sequence, "--display", "1920x1080"}, 2,
          "holds no usable calibration: it has no image size"},
         {{"calibrate", "--frame", frame, "--display", "1920x1080", "--base", garbage, "-o", out}, 2,
-         "--base '" + garbage + "' holds no usable calibration"},
+         "--base '" + garbage + "' holds none of a parameter file's entries"},
         {{"pattern", "-o", (dir.path() / "p.png").string()}, 2, "name it with --display WxH"},
         {{"calibrate", "--frame", frame, "-o", out}, 2, "name it with --display WxH"},
         {{"track", Example("calibration.ini"), "--video", sequence}, 2, "name it with --display WxH"},
@@ -144,7 +144,7 @@ TEST_F(Tool, RefusesWhatWouldGiveAWrongResult) {
          "--display 0x720: the width and height must be positive"},
         {{"check", "--display", "1920x-5", Example("calibration.ini")}, 2, "must be positive"},
         {{"calibrate", "--frame", frame, "--display", "1920x1080", "--threshold", "30", "-o", out}, 2,
-         "are for --touch"},
+         "is only for --touch"},
     };
     for (const auto& c : cases) {
         const Result r = Run(c.args);

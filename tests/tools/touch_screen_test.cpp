@@ -19,8 +19,10 @@ using quarvel::cli::InputEvent;
 Contact At(int id, double x, double y, ContactState state) {
     Contact c;
     c.id = id;
-    c.display = cv::Point2d(x, y);
-    c.camera = cv::Point2d(x / 3, y / 3);
+    c.x = x;
+    c.y = y;
+    c.cx = x / 3;
+    c.cy = y / 3;
     c.area = 40;
     c.state = state;
     return c;
@@ -133,13 +135,21 @@ TEST(TouchScreen, TheVirtualDeviceIsCreatedWhereUinputIsWritable) {
 }
 
 TEST(TouchJson, OneLinePerFrameInTheDocumentedForm) {
-    EXPECT_EQ(quarvel::cli::ContactsJson(0, {}), R"({"frame": 0, "contacts": []})");
-    Contact nowhere = At(7, std::nan(""), 3.0, ContactState::Move);
+    const quarvel::FrameStatus ok;
+    EXPECT_EQ(quarvel::cli::FrameJson(0, 0.0, ok, {}), R"({"frame": 0, "t": 0.000000, "contacts": []})");
+    Contact nowhere = At(7, std::nan(""), 3.0, ContactState::Coasting);
     nowhere.area = 12.4;
-    EXPECT_EQ(quarvel::cli::ContactsJson(12, {At(3, 10.25, 20.5, ContactState::Down), nowhere}),
-              R"({"frame": 12, "contacts": [{"id": 3, "x": 10.2500, "y": 20.5000, "cx": 3.4167, "cy": 6.8333, )"
-              R"("area": 40, "state": "down"}, {"id": 7, "x": null, "y": 3.0000, "cx": null, "cy": 1.0000, )"
-              R"("area": 12, "state": "move"}]})");
+    EXPECT_EQ(quarvel::cli::FrameJson(12, 0.4, ok, {At(3, 10.25, 20.5, ContactState::Down), nowhere}),
+              R"({"frame": 12, "t": 0.400000, "contacts": [{"id": 3, "x": 10.2500, "y": 20.5000, "cx": 3.4167, )"
+              R"("cy": 6.8333, "area": 40, "state": "down"}, {"id": 7, "x": null, "y": 3.0000, "cx": null, )"
+              R"("cy": 1.0000, "area": 12, "state": "coasting"}]})");
+    // A frame refused, repeated or lost says so, its reason a JSON string.
+    quarvel::FrameStatus refused;
+    refused.ok = false;
+    refused.reason = "the frame is \"odd\"\n";
+    EXPECT_EQ(quarvel::cli::FrameJson(3, 0.1, refused, {}),
+              R"({"frame": 3, "t": 0.100000, "status": {"ok": false, "reason": "the frame is \"odd\"\u000a", )"
+              R"("repeated": false, "lost": false}, "contacts": []})");
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ TrackingScore Track(IrCamera& camera, const std::vector<ScriptedTouch>& script, 
     double sum2 = 0.0;
     for (int f = 0; f < frames; ++f) {
         const int shown = camera.Shown(f);
-        const std::vector<Contact>& all = tracker.Track(camera.Render(f, script));
+        const std::vector<Contact>& all = tracker.Track(camera.Render(f, script)).contacts;
         if (observe) {
             observe(f, all);
         }
@@ -48,7 +48,7 @@ TrackingScore Track(IrCamera& camera, const std::vector<ScriptedTouch>& script, 
             int best = -1;
             double bestDistance = 6.0;
             for (std::size_t i = 0; i < contacts.size(); ++i) {
-                const double d = cv::norm(contacts[i].display - truth);
+                const double d = cv::norm(contacts[i].display() - truth);
                 if (!used[i] && d < bestDistance) {
                     best = static_cast<int>(i);
                     bestDistance = d;

@@ -51,21 +51,21 @@ TEST(TouchCalibration, FiveByFourTargetsWithAMisclickFitTheTruth) {
             fingers.push_back(camera.CameraOf(aim) + 0.4 * cv::Point2d(std::sin(frame), std::cos(0.7 * frame)));
         }
         const TouchCalibrationStatus status = calibration.Feed(camera.RenderAt(frame, fingers));
-        if (status.phase == TouchCalibrationStatus::Measured) {
+        if (status.phase == TouchCalibrationStatus::Phase::Measured) {
             measuredAt = frame;
             EXPECT_GE(frame - shownAt, 5 + 12);  // held 0.4 s at 30 frames a second
         }
         if (frame < 15) {
-            EXPECT_EQ(status.phase, TouchCalibrationStatus::Learning);
+            EXPECT_EQ(status.phase, TouchCalibrationStatus::Phase::Learning);
         }
-        if (stillOnThird && status.phase != TouchCalibrationStatus::Measured) {
-            EXPECT_EQ(status.phase, TouchCalibrationStatus::WaitingLift);
+        if (stillOnThird && status.phase != TouchCalibrationStatus::Phase::Measured) {
+            EXPECT_EQ(status.phase, TouchCalibrationStatus::Phase::WaitingLift);
         }
         ++frame;
     }
     ASSERT_FALSE(calibration.CurrentTarget().has_value());
     ASSERT_EQ(calibration.measurements().size(), 20u);
-    EXPECT_EQ(calibration.Feed(camera.RenderAt(frame, {})).phase, TouchCalibrationStatus::Done);
+    EXPECT_EQ(calibration.Feed(camera.RenderAt(frame, {})).phase, TouchCalibrationStatus::Phase::Done);
 
     const quarvel::FitResult fit = calibration.Result();
     ASSERT_TRUE(fit.ok) << fit.reason;
@@ -84,7 +84,7 @@ TEST(TouchCalibration, WithoutTargetsOrFramesThereIsNothingToFit) {
     quarvel::TouchCalibrationOptions options;  // no display size
     TouchCalibration none(options);
     EXPECT_FALSE(none.CurrentTarget().has_value());
-    EXPECT_EQ(none.Feed(cv::Mat()).phase, TouchCalibrationStatus::Done);
+    EXPECT_EQ(none.Feed(cv::Mat()).phase, TouchCalibrationStatus::Phase::Done);
 
     options.displayWidth = 1280;
     options.displayHeight = 800;
@@ -133,29 +133,29 @@ TEST(TouchCalibration, ASlidingFingerOrAnOddFrameStartsTheHoldAgain) {
     // still long enough: only the last few positions lie within 2 px.
     for (int i = 20; i > 0; --i) {
         const TouchCalibrationStatus sliding = feed({target + cv::Point2d(i, 0)});
-        EXPECT_EQ(sliding.phase, TouchCalibrationStatus::Holding);
+        EXPECT_EQ(sliding.phase, TouchCalibrationStatus::Phase::Holding);
         EXPECT_LT(sliding.held, 0.2);
     }
     for (int i = 0; i < 8; ++i) {
-        EXPECT_EQ(feed({target}).phase, TouchCalibrationStatus::Holding);
+        EXPECT_EQ(feed({target}).phase, TouchCalibrationStatus::Phase::Holding);
     }
     // A frame the detector cannot read counts as a lifted finger.
     EXPECT_EQ(calibration.Feed(cv::Mat(480, 640, CV_16UC1, cv::Scalar(5000))).phase,
-              TouchCalibrationStatus::WaitingTouch);
+              TouchCalibrationStatus::Phase::WaitingTouch);
     ++frame;
     TouchCalibrationStatus s;
     int holding = 0;
-    while ((s = feed({target})).phase == TouchCalibrationStatus::Holding) {
+    while ((s = feed({target})).phase == TouchCalibrationStatus::Phase::Holding) {
         ++holding;
     }
-    EXPECT_EQ(s.phase, TouchCalibrationStatus::Measured);
+    EXPECT_EQ(s.phase, TouchCalibrationStatus::Phase::Measured);
     EXPECT_EQ(holding, 12);  // 0.4 s at 30 frames a second, from the start again
     ASSERT_EQ(calibration.measurements().size(), 1u);
     EXPECT_NEAR(calibration.measurements()[0].camera.x, target.x, 0.05);
     EXPECT_NEAR(calibration.measurements()[0].camera.y, target.y, 0.05);
 
     // Another camera size: what was measured does not fit the new frames.
-    EXPECT_EQ(calibration.Feed(cv::Mat(240, 320, CV_8UC1, cv::Scalar(40))).phase, TouchCalibrationStatus::Learning);
+    EXPECT_EQ(calibration.Feed(cv::Mat(240, 320, CV_8UC1, cv::Scalar(40))).phase, TouchCalibrationStatus::Phase::Learning);
     EXPECT_TRUE(calibration.measurements().empty());
 }
 
@@ -167,28 +167,28 @@ TEST(TouchCalibration, SomethingThatStaysInViewIsTakenAsBackgroundAfterTheWait) 
     const auto feed = [&](std::vector<cv::Point2d> fingers) { return session.Feed(fingers); };
     const cv::Point2d first = camera.CameraOf(*calibration.CurrentTarget());
     TouchCalibrationStatus s;
-    while ((s = feed({first})).phase != TouchCalibrationStatus::Measured && frame < 100) {
+    while ((s = feed({first})).phase != TouchCalibrationStatus::Phase::Measured && frame < 100) {
     }
-    ASSERT_EQ(s.phase, TouchCalibrationStatus::Measured);
+    ASSERT_EQ(s.phase, TouchCalibrationStatus::Phase::Measured);
     // The finger lifts, but a glint has come up elsewhere and stays: the
     // calibration says where the thing keeping it waiting is, for 3 s, then
     // takes it into the background and goes on.
     const cv::Point2d glint(500.25, 400.5);
     int waiting = 0;
-    while ((s = feed({glint})).phase == TouchCalibrationStatus::WaitingLift) {
+    while ((s = feed({glint})).phase == TouchCalibrationStatus::Phase::WaitingLift) {
         EXPECT_NEAR(s.camera.x, glint.x, 0.2);
         EXPECT_NEAR(s.camera.y, glint.y, 0.2);
         EXPECT_NEAR(s.waited, (waiting + 1) / 30.0, 1e-9);
         ++waiting;
     }
     EXPECT_EQ(waiting, 89);  // 3 s at 30 frames a second, counted from the measurement
-    EXPECT_EQ(s.phase, TouchCalibrationStatus::WaitingTouch);
+    EXPECT_EQ(s.phase, TouchCalibrationStatus::Phase::WaitingTouch);
     EXPECT_EQ(s.absorbed, 1);
     // With the glint still there, the next target is measured where it is
     // touched.
     const cv::Point2d second = camera.CameraOf(*calibration.CurrentTarget());
-    while ((s = feed({glint, second})).phase != TouchCalibrationStatus::Measured && frame < 400) {
-        EXPECT_NE(s.phase, TouchCalibrationStatus::WaitingLift);
+    while ((s = feed({glint, second})).phase != TouchCalibrationStatus::Phase::Measured && frame < 400) {
+        EXPECT_NE(s.phase, TouchCalibrationStatus::Phase::WaitingLift);
     }
     ASSERT_EQ(calibration.measurements().size(), 2u);
     EXPECT_NEAR(calibration.measurements()[1].camera.x, second.x, 0.1);

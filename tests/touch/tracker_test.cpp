@@ -79,7 +79,7 @@ TEST(TouchTracker, ContactsGoDownOneFrameLateMoveCoastAndLiftOnceWithIdsNeverReu
     TouchTracker tracker(camera.truth());
     const cv::Point2d at(300.5, 200.25);
     const auto frame = [&](int f, std::vector<cv::Point2d> fingers) {
-        return tracker.Track(camera.RenderAt(f, fingers));  // a copy
+        return tracker.Track(camera.RenderAt(f, fingers)).contacts;  // a copy
     };
     for (int f = 0; f < 15; ++f) {
         EXPECT_TRUE(tracker.learning());
@@ -96,27 +96,27 @@ TEST(TouchTracker, ContactsGoDownOneFrameLateMoveCoastAndLiftOnceWithIdsNeverReu
     ASSERT_EQ(c.size(), 1u);
     EXPECT_EQ(c[0].id, 1);  // the speck took no id
     EXPECT_EQ(c[0].state, ContactState::Down);
-    EXPECT_NEAR(c[0].camera.x, at.x + 1, 0.1);
-    EXPECT_NEAR(c[0].camera.y, at.y, 0.1);
+    EXPECT_NEAR(c[0].camera().x, at.x + 1, 0.1);
+    EXPECT_NEAR(c[0].camera().y, at.y, 0.1);
     EXPECT_GT(c[0].area, 20.0);
-    EXPECT_NEAR(cv::norm(c[0].display - camera.truth().CorrectPointSubpixel(c[0].camera)), 0.0, 1e-9);
+    EXPECT_NEAR(cv::norm(c[0].display() - camera.truth().CorrectPointSubpixel(c[0].camera())), 0.0, 1e-9);
     c = frame(19, {at + cv::Point2d(2, 0)});
     ASSERT_EQ(c.size(), 1u);
     EXPECT_EQ(c[0].state, ContactState::Move);
-    const cv::Point2d last = c[0].camera;
+    const cv::Point2d last = c[0].camera();
     // Unseen: it coasts along its motion for two frames, then lifts where
     // it was last seen, once.
     for (int f = 20; f < 22; ++f) {
         c = frame(f, {});
         ASSERT_EQ(c.size(), 1u);
-        EXPECT_EQ(c[0].state, ContactState::Move);
-        EXPECT_NEAR(c[0].camera.x, last.x + (f - 19), 0.2);
+        EXPECT_EQ(c[0].state, ContactState::Coasting);
+        EXPECT_NEAR(c[0].camera().x, last.x + (f - 19), 0.2);
     }
     c = frame(22, {});
     ASSERT_EQ(c.size(), 1u);
     EXPECT_EQ(c[0].state, ContactState::Up);
     EXPECT_EQ(c[0].id, 1);
-    EXPECT_EQ(c[0].camera, last);
+    EXPECT_EQ(c[0].camera(), last);
     EXPECT_TRUE(frame(23, {}).empty());  // reported once
     frame(24, {at});
     c = frame(25, {at});
@@ -125,7 +125,7 @@ TEST(TouchTracker, ContactsGoDownOneFrameLateMoveCoastAndLiftOnceWithIdsNeverReu
 
     // The host stops: every contact lifts at once, and one still there
     // comes back under a new id.
-    const std::vector<Contact> ups = tracker.LiftAll();
+    const std::vector<Contact> ups = tracker.LiftAll().contacts;
     ASSERT_EQ(ups.size(), 1u);
     EXPECT_EQ(ups[0].state, ContactState::Up);
     EXPECT_EQ(ups[0].id, 2);
@@ -140,7 +140,7 @@ TEST(TouchTracker, ContactsGoDownOneFrameLateMoveCoastAndLiftOnceWithIdsNeverReu
     for (int f = 0; f < 15; ++f) {
         eager.Track(camera.RenderAt(f, {}));
     }
-    c = eager.Track(camera.RenderAt(15, {at}));
+    c = eager.Track(camera.RenderAt(15, {at})).contacts;
     ASSERT_EQ(c.size(), 1u);
     EXPECT_EQ(c[0].state, ContactState::Down);
 }
@@ -155,16 +155,15 @@ TEST(TouchTracker, ColourFramesTrackAsGreyAndFramesItCannotReadAreLostFrames) {
         const cv::Mat frame = camera.RenderAt(f, f < 15 ? std::vector<cv::Point2d>{} : fingers);
         cv::Mat bgr;
         cv::cvtColor(frame, bgr, cv::COLOR_GRAY2BGR);
-        a = grey.Track(frame);
-        b = colour.Track(bgr);
+        a = grey.Track(frame).contacts;
+        b = colour.Track(bgr).contacts;
     }
     ASSERT_EQ(a.size(), 2u);
     ASSERT_EQ(b.size(), 2u);
     for (std::size_t i = 0; i < a.size(); ++i) {
-        EXPECT_EQ(a[i].camera, b[i].camera);
+        EXPECT_EQ(a[i].camera(), b[i].camera());
         EXPECT_EQ(a[i].id, b[i].id);
     }
-    EXPECT_TRUE(grey.frameStatus().ok);
 
     // Frames the tracker cannot read say why, and the contacts coast
     // through them as through lost frames; after the coast frames they lift.
@@ -174,25 +173,27 @@ TEST(TouchTracker, ColourFramesTrackAsGreyAndFramesItCannotReadAreLostFrames) {
         ContactState state;
     } refused[] = {
         {cv::Mat(480, 640, CV_16UC1, cv::Scalar(9000)), "the frame is not an 8-bit grey, BGR or BGRA image",
-         ContactState::Move},
-        {cv::Mat(), "the frame is empty", ContactState::Move},
+         ContactState::Coasting},
+        {cv::Mat(), "the frame is empty", ContactState::Coasting},
         {cv::Mat(480, 640, CV_8UC2), "the frame is not an 8-bit grey, BGR or BGRA image", ContactState::Up},
     };
     for (const auto& r : refused) {
-        const std::vector<Contact> c = grey.Track(r.frame);
+        const quarvel::TouchFrame& c = grey.Track(r.frame);
         ASSERT_EQ(c.size(), 2u) << r.reason;
         EXPECT_EQ(c[0].state, r.state) << r.reason;
-        EXPECT_FALSE(grey.frameStatus().ok);
-        EXPECT_EQ(grey.frameStatus().reason, r.reason);
+        EXPECT_FALSE(c.status.ok);
+        EXPECT_EQ(c.status.reason, r.reason);
     }
-    EXPECT_TRUE(grey.Track(camera.RenderAt(23, {})).empty());
-    EXPECT_TRUE(grey.frameStatus().ok);
-    EXPECT_TRUE(grey.frameStatus().reason.empty());
+    const quarvel::TouchFrame& readable = grey.Track(camera.RenderAt(23, {}));
+    EXPECT_TRUE(readable.empty());
+    EXPECT_TRUE(readable.status.ok);
+    EXPECT_TRUE(readable.status.reason.empty());
+    EXPECT_EQ(readable.frame, 23);
 
     // Another camera size: the contacts lift and the background is learned
     // again for it.
     colour.Track(camera.RenderAt(20, fingers));
-    const std::vector<Contact> resized = colour.Track(cv::Mat(240, 320, CV_8UC1, cv::Scalar(40)));
+    const std::vector<Contact> resized = colour.Track(cv::Mat(240, 320, CV_8UC1, cv::Scalar(40))).contacts;
     ASSERT_EQ(resized.size(), 2u);
     EXPECT_EQ(resized[1].state, ContactState::Up);
     EXPECT_TRUE(colour.learning());
@@ -207,30 +208,31 @@ TEST(TouchTracker, RepeatedFramesChangeNothingUntilTheCameraHasFrozen) {
     }
     tracker.Track(camera.RenderAt(15, {{200.0, 200.0}}));
     const cv::Mat frame = camera.RenderAt(16, {{203.0, 200.0}});
-    const std::vector<Contact> first = tracker.Track(frame);
+    const std::vector<Contact> first = tracker.Track(frame).contacts;
     ASSERT_EQ(first.size(), 1u);
     EXPECT_EQ(first[0].state, ContactState::Down);
     // The same frame for the next second (30 frames a second): the contact
     // stays where it was, not moved, not lifted.
     for (int f = 17; f < 47; ++f) {
-        const std::vector<Contact> again = tracker.Track(frame);
+        const quarvel::TouchFrame& again = tracker.Track(frame);
         ASSERT_EQ(again.size(), 1u) << f;
         EXPECT_EQ(again[0].state, ContactState::Move);
-        EXPECT_EQ(again[0].camera, first[0].camera);
-        EXPECT_TRUE(tracker.frameStatus().repeated);
+        EXPECT_EQ(again[0].camera(), first[0].camera());
+        EXPECT_TRUE(again.status.repeated);
     }
     // Beyond a second the camera has frozen: what it shows is not
     // believed, and the contact lifts after its coast frames.
     std::vector<Contact> c;
     for (int f = 47; f < 50; ++f) {
-        c = tracker.Track(frame);
-        EXPECT_TRUE(tracker.frameStatus().lost);
+        const quarvel::TouchFrame& frozen = tracker.Track(frame);
+        EXPECT_TRUE(frozen.status.lost);
+        c = frozen.contacts;
     }
     ASSERT_EQ(c.size(), 1u);
     EXPECT_EQ(c[0].state, ContactState::Up);
     // The next fresh frame that shows the finger starts a new contact.
     tracker.Track(camera.RenderAt(50, {{203.0, 200.0}}));
-    c = tracker.Track(camera.RenderAt(51, {{203.0, 200.0}}));
+    c = tracker.Track(camera.RenderAt(51, {{203.0, 200.0}})).contacts;
     ASSERT_EQ(c.size(), 1u);
     EXPECT_EQ(c[0].id, 2);
 }
@@ -251,15 +253,15 @@ TEST(TouchTracker, ManyBlobsAtOnceEachKeepTheirOwnId) {
         tracker.Track(camera.RenderAt(f, {}));
     }
     tracker.Track(camera.RenderAt(15, crowd(0)));
-    std::vector<Contact> before = tracker.Track(camera.RenderAt(16, crowd(4)));
+    std::vector<Contact> before = tracker.Track(camera.RenderAt(16, crowd(4))).contacts;
     ASSERT_EQ(before.size(), 80u);
     for (int f = 17; f < 22; ++f) {
-        const std::vector<Contact> after = tracker.Track(camera.RenderAt(f, crowd(4.0 * (f - 15))));
+        const std::vector<Contact> after = tracker.Track(camera.RenderAt(f, crowd(4.0 * (f - 15)))).contacts;
         ASSERT_EQ(after.size(), 80u);
         for (std::size_t i = 0; i < after.size(); ++i) {
             EXPECT_EQ(after[i].id, before[i].id);
             EXPECT_EQ(after[i].state, ContactState::Move);
-            EXPECT_NEAR(after[i].camera.x - before[i].camera.x, 4.0, 0.2);
+            EXPECT_NEAR(after[i].camera().x - before[i].camera().x, 4.0, 0.2);
         }
         before = after;
     }
