@@ -98,23 +98,9 @@ constexpr const char* kHelp =
     "             nothing written; 2 usage error, unreadable input, unwritable\n"
     "             output, no display for the window\n";
 
-}  // namespace
-
-int RunCalibrate(const Args& args) {
-    ParsedArgs parsed;
-    std::vector<Option> options = {
-        {"image", 0, true},   {"output", 'o', true}, {"base", 0, true},  {"utf8", 0, false}, {"no-barrel", 0, false},
-        {"report", 0, true},  {"targets", 0, true},  {"frame", 0, true}, {"camera", 0, true}, {"touch", 0, true},
-        {"plain", 0, false}, kDisplayOption};
-    options.insert(options.end(), BlobOptionList().begin(), BlobOptionList().end());
-    if (const auto error = ParseOptions(args, options, parsed)) {
-        return UsageError("calibrate ", "calibrate: " + *error);
-    }
-    if (parsed.help) {
-        PrintHelpWithBlobOptions(kHelp);
-        return kSuccess;
-    }
-    CalibrateSetup setup;
+// The options every mode shares, read and checked into `setup`. Exit
+// status (kSuccess to go on).
+int ReadSetup(const ParsedArgs& parsed, CalibrateSetup& setup) {
     const int modes = (parsed.positional.empty() ? 0 : 1) + parsed.Has("targets") + parsed.Has("frame") +
                       parsed.Has("camera");
     if (modes != 1 || parsed.positional.size() > 1) {
@@ -163,16 +149,40 @@ int RunCalibrate(const Args& args) {
     if (parsed.Has("no-barrel") && !parsed.Has("plain")) {
         std::fprintf(stderr, "quarvel: --no-barrel: the matrix alone, without a lens stage either\n");
     }
+    return kSuccess;
+}
 
+// A grid option's CxR (C, R >= 2), or an empty size.
+cv::Size Grid(const ParsedArgs& parsed, const char* option) {
+    const auto g = ParseSize(parsed.Get(option));
+    return g && g->first >= 2 && g->second >= 2 ? cv::Size(g->first, g->second) : cv::Size();
+}
+
+}  // namespace
+
+int RunCalibrate(const Args& args) {
+    ParsedArgs parsed;
+    std::vector<Option> options = {
+        {"image", 0, true},   {"output", 'o', true}, {"base", 0, true},  {"utf8", 0, false}, {"no-barrel", 0, false},
+        {"report", 0, true},  {"targets", 0, true},  {"frame", 0, true}, {"camera", 0, true}, {"touch", 0, true},
+        {"plain", 0, false}, kDisplayOption};
+    options.insert(options.end(), BlobOptionList().begin(), BlobOptionList().end());
+    if (const auto error = ParseOptions(args, options, parsed)) {
+        return UsageError("calibrate ", "calibrate: " + *error);
+    }
+    if (parsed.help) {
+        PrintHelpWithBlobOptions(kHelp);
+        return kSuccess;
+    }
+    CalibrateSetup setup;
+    if (const int status = ReadSetup(parsed, setup); status != kSuccess) {
+        return status;
+    }
     if (parsed.Has("frame")) {
         return RunFrameMode(parsed.Get("frame"), setup);
     }
-    const auto grid = [&](const char* option) {
-        const auto g = ParseSize(parsed.Get(option));
-        return g && g->first >= 2 && g->second >= 2 ? cv::Size(g->first, g->second) : cv::Size();
-    };
     if (parsed.Has("touch")) {
-        const cv::Size targets = grid("touch");
+        const cv::Size targets = Grid(parsed, "touch");
         if (targets.empty()) {
             return UsageError("calibrate ", "calibrate: --touch needs CxR with C, R >= 2");
         }
@@ -182,7 +192,7 @@ int RunCalibrate(const Args& args) {
         return RunCameraMode(parsed.Get("camera"), setup);
     }
     if (parsed.Has("targets")) {
-        const cv::Size targets = grid("targets");
+        const cv::Size targets = Grid(parsed, "targets");
         if (targets.empty()) {
             return UsageError("calibrate ", "calibrate: --targets needs CxR with C, R >= 2");
         }

@@ -17,6 +17,64 @@
 
 namespace quarvel::cli {
 
+namespace {
+
+// What the installer is told as the calibration goes: each target once,
+// what keeps it waiting (a second into the wait, and once more when it is
+// taken as background), each measurement.
+class Narrator {
+public:
+    Narrator(const TouchCalibration& calibration, double liftWaitSeconds)
+        : calibration_(calibration), liftWait_(liftWaitSeconds) {}
+
+    void Say(const TouchCalibrationStatus& status) {
+        using Phase = TouchCalibrationStatus::Phase;
+        const int total = static_cast<int>(calibration_.targets().size());
+        const bool touchable = status.phase == Phase::WaitingTouch || status.phase == Phase::Holding;
+        if (touchable && announced_ != status.target) {
+            const cv::Point2d& target = calibration_.targets()[static_cast<std::size_t>(status.target)];
+            std::printf("target %d of %d at %g %g: touch it and hold still\n", status.target + 1, total, target.x,
+                        target.y);
+            announced_ = status.target;
+        }
+        if (status.phase == Phase::WaitingLift && status.waited >= 1.0 && !named_) {
+            std::printf("something at camera %.0f %.0f is still in view; lift the finger (it becomes background in "
+                        "%.0f s)\n", status.camera.x, status.camera.y, liftWait_ - status.waited);
+            named_ = true;
+        }
+        if (status.absorbed > 0) {
+            std::printf("%d thing%s still in view taken as background\n", status.absorbed,
+                        status.absorbed == 1 ? "" : "s");
+        }
+        named_ = named_ && status.phase == Phase::WaitingLift;
+        if (status.phase == Phase::Measured) {
+            std::printf("target %d measured at camera %.2f %.2f%s\n", status.target + 1, status.camera.x,
+                        status.camera.y, status.target + 1 < total ? "; lift the finger" : "");
+        }
+        std::fflush(stdout);
+    }
+
+private:
+    const TouchCalibration& calibration_;
+    double liftWait_;
+    int announced_ = -1;
+    bool named_ = false;
+};
+
+TouchCalibrationOptions OptionsOf(cv::Size grid, const CalibrateSetup& setup) {
+    TouchCalibrationOptions options;
+    options.columns = grid.width;
+    options.rows = grid.height;
+    options.displayWidth = setup.display.width;
+    options.displayHeight = setup.display.height;
+    options.barrel = setup.barrel;
+    options.lens = setup.lens;
+    options.blobs = setup.blobs;
+    return options;
+}
+
+}  // namespace
+
 int RunTouchMode(const std::string& source, cv::Size grid, const CalibrateSetup& setup) {
     FullScreenWindow window("calibrate", setup.display);
     if (!window.open()) {
@@ -28,22 +86,12 @@ int RunTouchMode(const std::string& source, cv::Size grid, const CalibrateSetup&
     }
     const bool live = source.find_first_not_of("0123456789") == std::string::npos;
     const double fps = FramesPerSecond(camera, source);
-    TouchCalibrationOptions options;
-    options.columns = grid.width;
-    options.rows = grid.height;
-    options.displayWidth = setup.display.width;
-    options.displayHeight = setup.display.height;
-    options.barrel = setup.barrel;
-    options.lens = setup.lens;
-    options.blobs = setup.blobs;
+    const TouchCalibrationOptions options = OptionsOf(grid, setup);
     TouchCalibration calibration(options);
-    const int total = static_cast<int>(calibration.targets().size());
-
+    Narrator narrator(calibration, options.liftWaitSeconds);
     std::printf("learning the background: touch nothing yet\n");
     std::fflush(stdout);
     const auto started = std::chrono::steady_clock::now();
-    int announced = -1;
-    bool named = false;  // what keeps it waiting has been said
     long long frames = 0;
     cv::Mat frame;
     while (const auto target = calibration.CurrentTarget()) {
@@ -67,36 +115,10 @@ int RunTouchMode(const std::string& source, cv::Size grid, const CalibrateSetup&
         const double seconds = live ? std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count()
                                     : static_cast<double>(frames) / fps;
         ++frames;
-        const TouchCalibrationStatus status = calibration.Feed(frame, seconds);
-        const bool touchable =
-            status.phase == TouchCalibrationStatus::Phase::WaitingTouch || status.phase == TouchCalibrationStatus::Phase::Holding;
-        if (touchable && announced != status.target) {
-            std::printf("target %d of %d at %g %g: touch it and hold still\n", status.target + 1, total,
-                        calibration.targets()[static_cast<std::size_t>(status.target)].x,
-                        calibration.targets()[static_cast<std::size_t>(status.target)].y);
-            announced = status.target;
-        }
-        // Something that stays in view after a measurement: said once, a
-        // second into the wait, and once more when it is taken as background.
-        if (status.phase == TouchCalibrationStatus::Phase::WaitingLift && status.waited >= 1.0 && !named) {
-            std::printf("something at camera %.0f %.0f is still in view; lift the finger (it becomes background in "
-                        "%.0f s)\n", status.camera.x, status.camera.y, options.liftWaitSeconds - status.waited);
-            named = true;
-        }
-        if (status.absorbed > 0) {
-            std::printf("%d thing%s still in view taken as background\n", status.absorbed,
-                        status.absorbed == 1 ? "" : "s");
-        }
-        if (status.phase != TouchCalibrationStatus::Phase::WaitingLift) {
-            named = false;
-        }
-        if (status.phase == TouchCalibrationStatus::Phase::Measured) {
-            std::printf("target %d measured at camera %.2f %.2f%s\n", status.target + 1, status.camera.x,
-                        status.camera.y, status.target + 1 < total ? "; lift the finger" : "");
-        }
-        std::fflush(stdout);
+        narrator.Say(calibration.Feed(frame, seconds));
     }
     const std::vector<PointPair>& pairs = calibration.measurements();
+    const int total = static_cast<int>(calibration.targets().size());
     if (static_cast<int>(pairs.size()) < total) {
         return Fail(kFinding, "the camera's frames ended after " + std::to_string(pairs.size()) + " of " +
                                   std::to_string(total) + " targets; nothing written");

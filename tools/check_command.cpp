@@ -86,6 +86,109 @@ void Warn(std::vector<std::string>& warnings, const std::string& w) {
     warnings.push_back(w);
 }
 
+// What check found, as it goes.
+struct Findings {
+    int missing = 0;
+    int malformed = 0;
+    int usedMissing = 0;  // of the entries the correction uses
+    int imageSize[2] = {0, 0};
+    std::vector<std::string> warnings;
+    std::vector<std::string> notes;
+};
+
+void PrintEntries(const LoadReport& r, Findings& f) {
+    std::printf("entries:\n");
+    std::string unusedMissing;
+    for (std::size_t i = 0; i < r.entries.size(); ++i) {
+        const EntryReport& e = r.entries[i];
+        std::printf("  %s = %s\n", Label(e.section, e.key).c_str(), Describe(e).c_str());
+        if (e.status != EntryStatus::Found) {
+            (e.status == EntryStatus::Missing ? f.missing : f.malformed) += 1;
+            if (e.usedByCorrection) {
+                ++f.usedMissing;
+            } else {
+                unusedMissing += (unusedMissing.empty() ? "" : ", ") + e.key;
+            }
+        } else if (i < 2) {
+            f.imageSize[i] = static_cast<int>(e.value);
+        }
+    }
+    if (!unusedMissing.empty()) {
+        f.notes.push_back("not in the file, and not used by the correction: " + unusedMissing);
+    }
+    if (!r.unknownKeys.empty()) {
+        std::printf("unknown keys:\n");
+        for (const UnknownKey& k : r.unknownKeys) {
+            std::printf("  %s\n", Label(k.section, k.key).c_str());
+        }
+    }
+    if (f.imageSize[0] <= 0 || f.imageSize[1] <= 0) {
+        Warn(f.warnings, "image size " + std::to_string(f.imageSize[0]) + " x " + std::to_string(f.imageSize[1]) +
+                             " is not positive");
+    }
+}
+
+void PrintDisplay(const ParsedArgs& parsed, const LoadReport& r, Findings& f) {
+    std::printf("display: %s\n", DisplayLine(r).c_str());
+    if (r.calibratedWidth <= 0) {
+        return;
+    }
+    std::printf("calibrated for: %d x %d\n", r.calibratedWidth, r.calibratedHeight);
+    // Without a barrel the set-up asks no display, but the points still
+    // land on one: the display named, else the platform's.
+    DisplayInfo target = r.display;
+    const bool known =
+        r.displayQueried || (!ResolveDisplay(parsed, target) && target.source != DisplaySource::Fallback);
+    if (known && (target.width != r.calibratedWidth || target.height != r.calibratedHeight)) {
+        Warn(f.warnings, "the file was calibrated for a " + std::to_string(r.calibratedWidth) + " x " +
+                             std::to_string(r.calibratedHeight) + " display but is loaded on " +
+                             std::to_string(target.width) + " x " + std::to_string(target.height) +
+                             ": the fit is only valid on the display it was made for (use --display)");
+    }
+}
+
+void PrintGeometryAndLens(const LoadReport& r, Findings& f) {
+    using Outcome = SetupReport::Outcome;
+    const SetupReport& g = r.setup;
+    if (g.outcome == Outcome::Stopped) {
+        std::printf("output image: not fitted\n");
+    } else {
+        const float scale = g.outcome == Outcome::Fitted ? g.scale : 1.0f;
+        std::printf("output image: %d x %d, centre (%s, %s), scale %s%s\n", g.outWidth, g.outHeight,
+                    FormatParameterValue(g.outCenterX).c_str(), FormatParameterValue(g.outCenterY).c_str(),
+                    FormatParameterValue(scale).c_str(), g.outcome == Outcome::Uncorrected ? " (no barrel correction)" : "");
+    }
+    const LensReport& lens = r.lens;
+    if (!lens.present) {
+        std::printf("lens stage: none (the barrel and matrix alone)\n");
+    } else if (lens.applied) {
+        std::printf("lens stage: %s%s, in front of the barrel and matrix (a reader of the original sections alone "
+                    "corrects without it)\n",
+                    lens.form == LensStage::Form::Fisheye ? "fisheye" : "polynomial",
+                    lens.residual ? ", with a residual grid" : "");
+    } else {
+        std::printf("lens stage: not used\n");
+        Warn(f.warnings, "the lens section cannot be used: " + lens.problem);
+    }
+}
+
+int PrintVerdict(const Findings& f) {
+    std::printf("warnings:%s\n", f.warnings.empty() ? " none" : "");
+    for (const std::string& w : f.warnings) {
+        std::printf("  %s\n", w.c_str());
+    }
+    if (!f.notes.empty()) {
+        std::printf("notes:\n");
+        for (const std::string& n : f.notes) {
+            std::printf("  %s\n", n.c_str());
+        }
+    }
+    const bool ok = f.usedMissing == 0 && f.warnings.empty();
+    std::printf("result: %s (%d missing, %d not a number, %zu warning%s)\n", ok ? "OK" : "FAILED", f.missing,
+                f.malformed, f.warnings.size(), f.warnings.size() == 1 ? "" : "s");
+    return ok ? kSuccess : kFinding;
+}
+
 }  // namespace
 
 int RunCheck(const Args& args) {
@@ -109,103 +212,18 @@ int RunCheck(const Args& args) {
         return Fail(kUsage, "cannot read parameter file '" + path + "'");
     }
     const LoadReport r = q.GetLoadReport();
-
     std::printf("parameter file: %s\n", path.c_str());
     std::printf("encoding: %s\n", ToString(r.encoding));
-    std::printf("entries:\n");
-    int missing = 0;
-    int malformed = 0;
-    int usedMissing = 0;
-    std::vector<std::string> notes;
-    std::string unusedMissing;
-    int imageSize[2] = {0, 0};
-    for (std::size_t i = 0; i < r.entries.size(); ++i) {
-        const EntryReport& e = r.entries[i];
-        std::printf("  %s = %s\n", Label(e.section, e.key).c_str(), Describe(e).c_str());
-        if (e.status != EntryStatus::Found) {
-            (e.status == EntryStatus::Missing ? missing : malformed) += 1;
-            if (e.usedByCorrection) {
-                ++usedMissing;
-            } else {
-                unusedMissing += (unusedMissing.empty() ? "" : ", ") + e.key;
-            }
-        } else if (i < 2) {
-            imageSize[i] = static_cast<int>(e.value);
-        }
-    }
-    if (!unusedMissing.empty()) {
-        notes.push_back("not in the file, and not used by the correction: " + unusedMissing);
-    }
-    if (!r.unknownKeys.empty()) {
-        std::printf("unknown keys:\n");
-        for (const UnknownKey& k : r.unknownKeys) {
-            std::printf("  %s\n", Label(k.section, k.key).c_str());
-        }
-    }
-
-    std::vector<std::string> warnings;
-    if (imageSize[0] <= 0 || imageSize[1] <= 0) {
-        Warn(warnings, "image size " + std::to_string(imageSize[0]) + " x " + std::to_string(imageSize[1]) +
-                           " is not positive");
-    }
-    std::printf("display: %s\n", DisplayLine(r).c_str());
-    if (r.calibratedWidth > 0) {
-        std::printf("calibrated for: %d x %d\n", r.calibratedWidth, r.calibratedHeight);
-        // Without a barrel the set-up asks no display, but the points still
-        // land on one: the display named, else the platform's.
-        DisplayInfo target = r.display;
-        const bool known = r.displayQueried || (!ResolveDisplay(parsed, target) &&
-                                                target.source != DisplaySource::Fallback);
-        if (known && (target.width != r.calibratedWidth || target.height != r.calibratedHeight)) {
-            Warn(warnings, "the file was calibrated for a " + std::to_string(r.calibratedWidth) + " x " +
-                               std::to_string(r.calibratedHeight) + " display but is loaded on " +
-                               std::to_string(target.width) + " x " + std::to_string(target.height) +
-                               ": the fit is only valid on the display it was made for (use --display)");
-        }
-    }
-
-    using Outcome = SetupReport::Outcome;
-    const SetupReport& g = r.setup;
-    if (g.outcome == Outcome::Stopped) {
-        std::printf("output image: not fitted\n");
-    } else {
-        const float scale = g.outcome == Outcome::Fitted ? g.scale : 1.0f;
-        std::printf("output image: %d x %d, centre (%s, %s), scale %s%s\n", g.outWidth, g.outHeight,
-                    FormatParameterValue(g.outCenterX).c_str(), FormatParameterValue(g.outCenterY).c_str(),
-                    FormatParameterValue(scale).c_str(), g.outcome == Outcome::Uncorrected ? " (no barrel correction)" : "");
-    }
-    const LensReport& lens = r.lens;
-    if (!lens.present) {
-        std::printf("lens stage: none (the barrel and matrix alone)\n");
-    } else if (lens.applied) {
-        std::printf("lens stage: %s%s, in front of the barrel and matrix (a reader of the original sections alone "
-                    "corrects without it)\n",
-                    lens.form == LensStage::Form::Fisheye ? "fisheye" : "polynomial",
-                    lens.residual ? ", with a residual grid" : "");
-    } else {
-        std::printf("lens stage: not used\n");
-        Warn(warnings, "the lens section cannot be used: " + lens.problem);
-    }
+    Findings findings;
+    PrintEntries(r, findings);
+    PrintDisplay(parsed, r, findings);
+    PrintGeometryAndLens(r, findings);
     // The library's own diagnosis of the loaded calibration: the one the
     // fit's trust checks use.
     for (const Flaw& flaw : Diagnose(q.GetModel())) {
-        Warn(warnings, flaw.message);
+        Warn(findings.warnings, flaw.message);
     }
-
-    std::printf("warnings:%s\n", warnings.empty() ? " none" : "");
-    for (const std::string& w : warnings) {
-        std::printf("  %s\n", w.c_str());
-    }
-    if (!notes.empty()) {
-        std::printf("notes:\n");
-        for (const std::string& n : notes) {
-            std::printf("  %s\n", n.c_str());
-        }
-    }
-    const bool ok = usedMissing == 0 && warnings.empty();
-    std::printf("result: %s (%d missing, %d not a number, %zu warning%s)\n", ok ? "OK" : "FAILED", missing, malformed,
-                warnings.size(), warnings.size() == 1 ? "" : "s");
-    return ok ? kSuccess : kFinding;
+    return PrintVerdict(findings);
 }
 
 }  // namespace quarvel::cli

@@ -104,6 +104,11 @@ std::optional<std::string> RefuseUnused(const ParsedArgs& args, const std::vecto
     return std::nullopt;
 }
 
+bool IsVideoPath(const std::string& path) {
+    const std::size_t dot = path.rfind('.');
+    return dot != std::string::npos && (path.substr(dot) == ".avi" || path.substr(dot) == ".AVI");
+}
+
 std::optional<int> ParseInt(std::string_view text) { return ParseParameterInteger(text); }
 
 std::optional<double> ParseNumber(std::string_view text) {

@@ -89,6 +89,9 @@ std::optional<double> ParseNumber(std::string_view text);
 // "12,34", "12 34", " 12 , 34 ".
 std::optional<CvPoint> ParsePoint(std::string_view text);
 
+// Whether an output path is a video (.avi) rather than a picture.
+bool IsVideoPath(const std::string& path);
+
 // Blank lines and lines whose first non-blank character is '#'.
 bool IsSkippedLine(std::string_view line);
 

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include <opencv2/highgui.hpp>
@@ -53,12 +54,6 @@ bool CanWrite(const std::string& path) {
     } catch (const cv::Exception&) {
         return false;
     }
-}
-
-
-bool IsVideoPath(const std::string& path) {
-    const std::size_t dot = path.rfind('.');
-    return dot != std::string::npos && (path.substr(dot) == ".avi" || path.substr(dot) == ".AVI");
 }
 
 cv::Mat Paint(const Quarvel& q, const cv::Mat& grey, bool fill) {
@@ -130,86 +125,36 @@ int RunFrames(const Quarvel& q, cv::VideoCapture& capture, const std::string& ou
     return read > 0 ? kSuccess : Fail(kUsage, "no frame could be read");
 }
 
-}  // namespace
-
-int RunPreview(const Args& args) {
-    ParsedArgs parsed;
-    if (const auto error = ParseOptions(args,
-                                        {{"output", 'o', true}, {"show", 0, false}, {"fill", 0, false},
-                                         {"video", 0, true}, {"camera", 0, true}, kDisplayOption},
-                                        parsed)) {
-        return UsageError("preview ", "preview: " + *error);
-    }
-    if (parsed.help) {
-        std::fputs(kHelp, stdout);
-        return kSuccess;
-    }
-    const bool frames = parsed.Has("video") || parsed.Has("camera");
-    if (parsed.Has("video") && parsed.Has("camera")) {
-        return UsageError("preview ", "preview: --video and --camera exclude each other");
-    }
-    if (parsed.positional.size() != (frames ? 1u : 2u)) {
-        return UsageError("preview ", frames ? "preview: expected PARAMS" : "preview: expected PARAMS and IMAGE");
-    }
-    const std::string& params = parsed.positional[0];
-    const std::string output = parsed.Get("output", frames ? "" : "barrel.png");
-    const bool show = parsed.Has("show");
-    const bool fill = parsed.Has("fill");
-    if (!output.empty() && !IsVideoPath(output) && !CanWrite(output)) {
-        return UsageError("preview ", "preview: cannot write images of the kind '" + output +
-                                          "' (unknown extension; try .png, or .avi for frames)");
-    }
-    if (!output.empty() && IsVideoPath(output) && !frames) {
-        return UsageError("preview ", "preview: a video output needs --video or --camera");
-    }
-    Quarvel q;
-    if (const auto error = ApplyDisplayOption(parsed, q)) {
-        return UsageError("preview ", *error);
-    }
-    if (!q.ReadIniParam(params)) {
-        return Fail(kUsage, "cannot read parameter file '" + params + "'");
-    }
-    const bool windowed = show && XServerReachable();
-    if (show && !windowed) {
-        std::fprintf(stderr, "quarvel: no X display can be reached: the window cannot be shown%s\n",
-                     output.empty() ? "" : ("; the preview is still written to " + output).c_str());
-    }
-    if (windowed) {
-        try {
-            cv::namedWindow(kPreviewWindowTitle, cv::WINDOW_AUTOSIZE);
-        } catch (const cv::Exception&) {
-            return Fail(kUsage, "the window cannot be shown");
-        }
-    }
-
-    if (frames) {
-        cv::VideoCapture capture;
-        try {
-            // Files through FFmpeg and cameras through V4L2 only: OpenCV's
-            // other backends (image sequences, gphoto2) would be probed too.
-            if (parsed.Has("video")) {
-                capture.open(parsed.Get("video"), cv::CAP_FFMPEG);
-            } else {
-                const auto index = ParseInt(parsed.Get("camera"));
-                if (!index || *index < 0) {
-                    return UsageError("preview ", "preview: --camera needs a camera number");
-                }
-                capture.open(*index, cv::CAP_V4L2);
+// The frames of --video or --camera, painted. Exit status.
+int RunFrameSource(const ParsedArgs& parsed, Quarvel& q, const std::string& output, bool windowed, bool fill) {
+    cv::VideoCapture capture;
+    try {
+        // Files through FFmpeg and cameras through V4L2 only: OpenCV's other
+        // backends (image sequences, gphoto2) would be probed too.
+        if (parsed.Has("video")) {
+            capture.open(parsed.Get("video"), cv::CAP_FFMPEG);
+        } else {
+            const auto index = ParseInt(parsed.Get("camera"));
+            if (!index || *index < 0) {
+                return UsageError("preview ", "preview: --camera needs a camera number");
             }
-        } catch (const cv::Exception&) {
+            capture.open(*index, cv::CAP_V4L2);
         }
-        if (!capture.isOpened()) {
-            return Fail(kUsage, parsed.Has("video") ? "cannot read video '" + parsed.Get("video") + "'"
-                                                    : "cannot open camera " + parsed.Get("camera"));
-        }
-        try {
-            return RunFrames(q, capture, output, windowed, fill);
-        } catch (const cv::Exception& e) {
-            return Fail(kUsage, std::string("the video could not be processed: ") + e.what());
-        }
+    } catch (const cv::Exception&) {
     }
+    if (!capture.isOpened()) {
+        return Fail(kUsage, parsed.Has("video") ? "cannot read video '" + parsed.Get("video") + "'"
+                                                : "cannot open camera " + parsed.Get("camera"));
+    }
+    try {
+        return RunFrames(q, capture, output, windowed, fill);
+    } catch (const cv::Exception& e) {
+        return Fail(kUsage, std::string("the video could not be processed: ") + e.what());
+    }
+}
 
-    const std::string& image = parsed.positional[1];
+// One image, painted, written and (in the window) shown. Exit status.
+int RunImage(const std::string& image, Quarvel& q, const std::string& output, bool windowed, bool fill) {
     const cv::Mat grey = ReadGreyImage(image);
     if (grey.empty()) {
         return Fail(kUsage, "cannot read image '" + image + "'");
@@ -237,6 +182,69 @@ int RunPreview(const Args& args) {
         }
     }
     return kSuccess;
+}
+
+// The window, when asked for and a display can show it: whether it is shown.
+std::optional<bool> OpenWindow(bool show, const std::string& output) {
+    const bool windowed = show && XServerReachable();
+    if (show && !windowed) {
+        std::fprintf(stderr, "quarvel: no X display can be reached: the window cannot be shown%s\n",
+                     output.empty() ? "" : ("; the preview is still written to " + output).c_str());
+    }
+    if (windowed) {
+        try {
+            cv::namedWindow(kPreviewWindowTitle, cv::WINDOW_AUTOSIZE);
+        } catch (const cv::Exception&) {
+            return std::nullopt;
+        }
+    }
+    return windowed;
+}
+
+}  // namespace
+
+int RunPreview(const Args& args) {
+    ParsedArgs parsed;
+    if (const auto error = ParseOptions(args,
+                                        {{"output", 'o', true}, {"show", 0, false}, {"fill", 0, false},
+                                         {"video", 0, true}, {"camera", 0, true}, kDisplayOption},
+                                        parsed)) {
+        return UsageError("preview ", "preview: " + *error);
+    }
+    if (parsed.help) {
+        std::fputs(kHelp, stdout);
+        return kSuccess;
+    }
+    const bool frames = parsed.Has("video") || parsed.Has("camera");
+    if (parsed.Has("video") && parsed.Has("camera")) {
+        return UsageError("preview ", "preview: --video and --camera exclude each other");
+    }
+    if (parsed.positional.size() != (frames ? 1u : 2u)) {
+        return UsageError("preview ", frames ? "preview: expected PARAMS" : "preview: expected PARAMS and IMAGE");
+    }
+    const std::string& params = parsed.positional[0];
+    const std::string output = parsed.Get("output", frames ? "" : "barrel.png");
+    if (!output.empty() && !IsVideoPath(output) && !CanWrite(output)) {
+        return UsageError("preview ", "preview: cannot write images of the kind '" + output +
+                                          "' (unknown extension; try .png, or .avi for frames)");
+    }
+    if (!output.empty() && IsVideoPath(output) && !frames) {
+        return UsageError("preview ", "preview: a video output needs --video or --camera");
+    }
+    Quarvel q;
+    if (const auto error = ApplyDisplayOption(parsed, q)) {
+        return UsageError("preview ", *error);
+    }
+    if (!q.ReadIniParam(params)) {
+        return Fail(kUsage, "cannot read parameter file '" + params + "'");
+    }
+    const std::optional<bool> windowed = OpenWindow(parsed.Has("show"), output);
+    if (!windowed) {
+        return Fail(kUsage, "the window cannot be shown");
+    }
+    const bool fill = parsed.Has("fill");
+    return frames ? RunFrameSource(parsed, q, output, *windowed, fill)
+                  : RunImage(parsed.positional[1], q, output, *windowed, fill);
 }
 
 }  // namespace quarvel::cli

@@ -6,11 +6,6 @@
 
 namespace quarvel::cli {
 
-bool IsVideoPath(const std::string& path) {
-    const std::size_t dot = path.rfind('.');
-    return dot != std::string::npos && (path.substr(dot) == ".avi" || path.substr(dot) == ".AVI");
-}
-
 bool TrackOutputs::Emit(long long frame, const TouchFrame& touches, std::string& error, bool quietWhenEmpty) {
     if (json && !(quietWhenEmpty && touches.empty())) {
         const std::string line = FrameJson(frame, touches.t, touches.status, touches.contacts) + "\n";

@@ -38,9 +38,6 @@ struct TrackOutputs {
     bool Emit(long long frame, const TouchFrame& touches, std::string& error, bool quietWhenEmpty = false);
 };
 
-// Whether `path` is a video (.avi) rather than a picture.
-bool IsVideoPath(const std::string& path);
-
 }  // namespace quarvel::cli
 
 #endif

@@ -30,7 +30,7 @@ namespace {
 
 using detail::ChainModel;
 using detail::FitVector;
-using detail::PairPoints;
+using detail::FitPairs;
 using detail::PlainFit;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -67,13 +67,12 @@ struct Chosen {
     detail::DisplayError expected;
     bool withLens = false;
     detail::LensCandidate lens;
-    detail::LensPairs lensPairs;
 };
 
 // The plain fit's error expected over the display: its own pairs without
 // each region, refitted (pairs it rejected, where it cannot follow the
 // lens, count as it predicts them, never as fitted).
-std::vector<double> PlainLeftOut(const ChainModel& model, const PairPoints& pr, const PlainFit& plain,
+std::vector<double> PlainLeftOut(const ChainModel& model, const FitPairs& pr, const PlainFit& plain,
                                  const std::vector<bool>& reference, double region) {
     return detail::LeaveRegionsOut(pr.display, reference, region, [&](const std::vector<bool>& without) {
         std::vector<bool> fitted = without;
@@ -91,15 +90,13 @@ std::vector<double> PlainLeftOut(const ChainModel& model, const PairPoints& pr, 
 // Step 2. The lens candidate's own inlier set is the reference every
 // figure is judged on (a plainer model's misfit at the edges is no
 // outlier).
-Chosen ChooseLensStage(const ChainModel& model, const PairPoints& pr, const PlainFit& plain, const FitOptions& options,
+Chosen ChooseLensStage(const ChainModel& model, const FitPairs& pr, const PlainFit& plain, const FitOptions& options,
                        double threshold) {
     Chosen out;
     out.params = model.Params(plain.fit, plain.barrel);
     out.use = plain.use;
-    out.lensPairs = detail::LensPairs{pr.camera, pr.display, cv::Size(options.imageWidth, options.imageHeight),
-                                      cv::Size(options.displayWidth, options.displayHeight)};
-    if (detail::SupportsLensStage(out.lensPairs, plain.use)) {
-        out.lens = detail::FitLensCandidate(out.lensPairs, plain.use, threshold);
+    if (detail::SupportsLensStage(pr, plain.use)) {
+        out.lens = detail::FitLensCandidate(pr, plain.use, threshold);
     }
     const std::vector<bool> reference = out.lens.fitted ? out.lens.use : plain.use;
     const double region = detail::RegionSize(pr.display, reference);
@@ -116,15 +113,15 @@ Chosen ChooseLensStage(const ChainModel& model, const PairPoints& pr, const Plai
         return c.x >= -0.5 && c.y >= -0.5 && c.x <= options.imageWidth - 0.5 && c.y <= options.imageHeight - 0.5;
     };
     out.expected = detail::ExpectedOverDisplay(pr.display, reference, PlainLeftOut(model, pr, plain, reference, region),
-                                               out.lensPairs.screen, region, seen);
+                                               pr.screen, region, seen);
     if (!options.lens || !out.lens.fitted) {
         return out;
     }
-    detail::JudgeLensCandidate(out.lensPairs, out.lens);
+    detail::JudgeLensCandidate(pr, out.lens);
     CalibrationParams staged = out.params;
     staged.lens = out.lens.lens;
     const detail::DisplayError lensExpected = detail::ExpectedOverDisplay(
-        pr.display, out.lens.use, out.lens.leftOut, out.lensPairs.screen, out.lens.region, seen);
+        pr.display, out.lens.use, out.lens.leftOut, pr.screen, out.lens.region, seen);
     out.withLens =
         model.ModelOf(staged).hasLensStage() && lensExpected.rms < kLensGain * out.expected.rms - kLensMargin;
     if (out.withLens) {
@@ -147,7 +144,7 @@ std::string ModelName(const PlainFit& plain, const Chosen& chosen) {
 
 // Step 3: every pair through the chosen chain, and each inlier predicted by
 // the fit made without it.
-void MeasurePairs(const ChainModel& model, const PairPoints& pr, const PlainFit& plain, const Chosen& chosen,
+void MeasurePairs(const ChainModel& model, const FitPairs& pr, const PlainFit& plain, const Chosen& chosen,
                   FitResult& result) {
     const std::size_t n = pr.camera.size();
     std::vector<cv::Point2d> fitted;
@@ -187,7 +184,7 @@ void MeasurePairs(const ChainModel& model, const PairPoints& pr, const PlainFit&
         std::vector<bool> without = chosen.use;
         without[i] = false;
         if (chosen.withLens) {
-            const cv::Point2d at = detail::RefitLensWithout(chosen.lensPairs, chosen.lens, without)[i];
+            const cv::Point2d at = detail::RefitLensWithout(pr, chosen.lens, without)[i];
             p.leaveOneOut = cv::norm(at - pr.display[i]);
         } else {
             const FitVector v = detail::Refine(model, plain.fit, plain.barrel, pr.camera, pr.display, without,
@@ -202,7 +199,7 @@ void MeasurePairs(const ChainModel& model, const PairPoints& pr, const PlainFit&
 }
 
 // Step 4: why the fit cannot be trusted, or an empty string.
-std::string Verdict(const ChainModel& model, const PairPoints& pr, const FitResult& result,
+std::string Verdict(const ChainModel& model, const FitPairs& pr, const FitResult& result,
                     const std::vector<bool>& use) {
     if (result.used < 4) {
         return "fewer than 4 usable pairs after rejecting outliers";
@@ -218,7 +215,9 @@ FitResult Fit(const std::vector<PointPair>& pairs, const FitOptions& options) {
     if (!ValidInput(pairs, options, result.reason)) {
         return result;
     }
-    PairPoints pr;
+    FitPairs pr;
+    pr.image = cv::Size(options.imageWidth, options.imageHeight);
+    pr.screen = cv::Size(options.displayWidth, options.displayHeight);
     for (const PointPair& p : pairs) {
         pr.camera.push_back(p.camera);
         pr.display.push_back(p.display);

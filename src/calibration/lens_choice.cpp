@@ -44,7 +44,7 @@ struct GridChoice {
 
 }  // namespace
 
-bool SupportsLensStage(const LensPairs& pairs, const std::vector<bool>& use) {
+bool SupportsLensStage(const FitPairs& pairs, const std::vector<bool>& use) {
     std::vector<cv::Point2f> shown;
     for (std::size_t i = 0; i < use.size(); ++i) {
         if (use[i]) {
@@ -59,7 +59,7 @@ bool SupportsLensStage(const LensPairs& pairs, const std::vector<bool>& use) {
     return cv::contourArea(hull) >= kLensMinSpan * pairs.screen.area();
 }
 
-LensCandidate FitLensCandidate(const LensPairs& pairs, const std::vector<bool>& use, double threshold) {
+LensCandidate FitLensCandidate(const FitPairs& pairs, const std::vector<bool>& use, double threshold) {
     LensCandidate best;
     double bestRms = std::numeric_limits<double>::infinity();
     for (const LensStage::Form form : {LensStage::Form::Polynomial, LensStage::Form::Fisheye}) {
@@ -89,7 +89,7 @@ LensCandidate FitLensCandidate(const LensPairs& pairs, const std::vector<bool>& 
     return best;
 }
 
-std::vector<cv::Point2d> RefitLensWithout(const LensPairs& pairs, const LensCandidate& candidate,
+std::vector<cv::Point2d> RefitLensWithout(const FitPairs& pairs, const LensCandidate& candidate,
                                           const std::vector<bool>& without) {
     const LensStage& lens = candidate.lens;
     LensStage refit;
@@ -106,7 +106,7 @@ std::vector<cv::Point2d> RefitLensWithout(const LensPairs& pairs, const LensCand
     return at;
 }
 
-void JudgeLensCandidate(const LensPairs& pairs, LensCandidate& candidate) {
+void JudgeLensCandidate(const FitPairs& pairs, LensCandidate& candidate) {
     if (!candidate.fitted) {
         return;
     }

@@ -29,19 +29,19 @@ struct LensCandidate {
 };
 
 // Whether the pairs `use` marks could support a lens stage at all.
-bool SupportsLensStage(const LensPairs& pairs, const std::vector<bool>& use);
+bool SupportsLensStage(const FitPairs& pairs, const std::vector<bool>& use);
 
 // The lens model (the form that fits best) with its inlier set, started
 // from the pairs `use` marks; not fitted when neither form converges.
-LensCandidate FitLensCandidate(const LensPairs& pairs, const std::vector<bool>& use, double threshold);
+LensCandidate FitLensCandidate(const FitPairs& pairs, const std::vector<bool>& use, double threshold);
 
 // Region leave-out for the candidate, and the residual grid tried on top:
 // kept when it lowers the left-out error by a tenth.
-void JudgeLensCandidate(const LensPairs& pairs, LensCandidate& candidate);
+void JudgeLensCandidate(const FitPairs& pairs, LensCandidate& candidate);
 
 // Refits the candidate's stage on the pairs `without` marks (warm start)
 // and returns where it puts every pair.
-std::vector<cv::Point2d> RefitLensWithout(const LensPairs& pairs, const LensCandidate& candidate,
+std::vector<cv::Point2d> RefitLensWithout(const FitPairs& pairs, const LensCandidate& candidate,
                                           const std::vector<bool>& without);
 
 }  // namespace quarvel::detail

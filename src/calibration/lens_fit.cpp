@@ -98,7 +98,7 @@ std::vector<double> Pack(const LensStage& lens, const Scaling& camera, const Sca
 
 }  // namespace
 
-std::vector<double> StageResiduals(const LensStage& lens, const LensPairs& pairs) {
+std::vector<double> StageResiduals(const LensStage& lens, const FitPairs& pairs) {
     std::vector<double> r(pairs.camera.size());
     for (std::size_t i = 0; i < r.size(); ++i) {
         const cv::Point2d d = StageDisplay(lens, pairs.image, pairs.camera[i]) - pairs.display[i];
@@ -108,7 +108,7 @@ std::vector<double> StageResiduals(const LensStage& lens, const LensPairs& pairs
     return r;
 }
 
-bool FitLensModel(const LensPairs& pairs, const std::vector<bool>& use, LensStage::Form form, LensStage& lens,
+bool FitLensModel(const FitPairs& pairs, const std::vector<bool>& use, LensStage::Form form, LensStage& lens,
                   const LensStage* start, int iterations) {
     const Scaling camera = ScalingOf(pairs.image);
     const Scaling display = ScalingOf(pairs.screen);
@@ -186,7 +186,7 @@ bool FitLensModel(const LensPairs& pairs, const std::vector<bool>& use, LensStag
     return UsableLens(lens);
 }
 
-bool FitLensRobust(const LensPairs& pairs, std::vector<bool>& use, LensStage::Form form, double threshold,
+bool FitLensRobust(const FitPairs& pairs, std::vector<bool>& use, LensStage::Form form, double threshold,
                    LensStage& lens) {
     std::vector<bool> current = use;
     LensStage fitted;
@@ -208,7 +208,7 @@ bool FitLensRobust(const LensPairs& pairs, std::vector<bool>& use, LensStage::Fo
     return true;
 }
 
-void FitResidualGrid(LensStage& lens, const LensPairs& pairs, const std::vector<bool>& use, int columns, int rows,
+void FitResidualGrid(LensStage& lens, const FitPairs& pairs, const std::vector<bool>& use, int columns, int rows,
                      double smoothness) {
     lens.grid.clear();
     lens.gridColumns = lens.gridRows = 0;

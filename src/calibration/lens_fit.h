@@ -13,37 +13,32 @@
 
 #include <quarvel/lens.h>
 
-namespace quarvel::detail {
+#include "calibration/fit_pairs.h"
 
-struct LensPairs {
-    std::vector<cv::Point2d> camera;
-    std::vector<cv::Point2d> display;
-    cv::Size image;    // the camera image
-    cv::Size screen;   // the display
-};
+namespace quarvel::detail {
 
 // The lens model of `form` and its homography, fitted to the pairs `use`
 // marks, starting from a pinhole (or from `start` when it has the form).
 // False when it does not converge to anything usable.
-bool FitLensModel(const LensPairs& pairs, const std::vector<bool>& use, LensStage::Form form, LensStage& lens,
+bool FitLensModel(const FitPairs& pairs, const std::vector<bool>& use, LensStage::Form form, LensStage& lens,
                   const LensStage* start = nullptr, int iterations = 60);
 
 // How far the stage (lens model, homography, residual) puts each pair's
 // camera point from its target on the display.
-std::vector<double> StageResiduals(const LensStage& lens, const LensPairs& pairs);
+std::vector<double> StageResiduals(const LensStage& lens, const FitPairs& pairs);
 
 // Fits the lens model with its inlier set: from `use` (the pairs a first,
 // plainer fit kept), the fit, then every pair classified again against it
 // (within `threshold` display pixels, or four robust spreads of the
 // residuals), until the set settles. False when too few pairs remain.
-bool FitLensRobust(const LensPairs& pairs, std::vector<bool>& use, LensStage::Form form, double threshold,
+bool FitLensRobust(const FitPairs& pairs, std::vector<bool>& use, LensStage::Form form, double threshold,
                    LensStage& lens);
 
 // The residual B-spline (columns x rows control points over the camera
 // image) fitted by least squares to what `lens` leaves on the pairs `use`
 // marks, with a penalty on its second differences weighted by
 // `smoothness`; replaces lens.grid.
-void FitResidualGrid(LensStage& lens, const LensPairs& pairs, const std::vector<bool>& use, int columns, int rows,
+void FitResidualGrid(LensStage& lens, const FitPairs& pairs, const std::vector<bool>& use, int columns, int rows,
                      double smoothness);
 
 }  // namespace quarvel::detail

@@ -34,7 +34,7 @@ double RmsOver(const std::vector<double>& r, const std::vector<bool>& use) {
 }
 
 // The matrix re-solved for one barrel candidate, least squares on `use`.
-bool Candidate(const ChainModel& model, const PairPoints& pr, double kappa, bool barrel, const std::vector<bool>& use,
+bool Candidate(const ChainModel& model, const FitPairs& pr, double kappa, bool barrel, const std::vector<bool>& use,
                FitVector& v, double& rms) {
     std::vector<cv::Point2d> b;
     model.BarrelOutput(kappa, barrel, pr.camera, b);
@@ -48,7 +48,7 @@ bool Candidate(const ChainModel& model, const PairPoints& pr, double kappa, bool
 }
 
 // Step 1: the robust pass. The inlier flags of the best candidate.
-std::vector<bool> RobustInliers(const ChainModel& model, const PairPoints& pr, bool barrel, double threshold) {
+std::vector<bool> RobustInliers(const ChainModel& model, const FitPairs& pr, bool barrel, double threshold) {
     double best = std::numeric_limits<double>::infinity();
     std::vector<double> bestResiduals;
     std::vector<double> kappas = {0.0};
@@ -85,7 +85,7 @@ std::vector<bool> RobustInliers(const ChainModel& model, const PairPoints& pr, b
 
 // Step 2's search over the corner magnification: the best candidate on a
 // grid, then a golden-section search in the bracket around it.
-bool SearchBarrel(const ChainModel& model, const PairPoints& pr, const std::vector<bool>& use, FitVector& best,
+bool SearchBarrel(const ChainModel& model, const FitPairs& pr, const std::vector<bool>& use, FitVector& best,
                   double& bestRms) {
     double bestKappa = 0.0;
     const double step = (kMaxKappa - KappaOf(1.005)) / kSearchSteps;
@@ -128,7 +128,7 @@ bool SearchBarrel(const ChainModel& model, const PairPoints& pr, const std::vect
 }
 
 // Steps 2-3 for one model (with or without barrel) on a fixed inlier set.
-bool FitOn(const ChainModel& model, const PairPoints& pr, bool barrel, const std::vector<bool>& use, FitVector& out) {
+bool FitOn(const ChainModel& model, const FitPairs& pr, bool barrel, const std::vector<bool>& use, FitVector& out) {
     FitVector best;
     double bestRms = std::numeric_limits<double>::infinity();
     const bool found = barrel ? SearchBarrel(model, pr, use, best, bestRms)
@@ -143,7 +143,7 @@ bool FitOn(const ChainModel& model, const PairPoints& pr, bool barrel, const std
 }
 
 // Steps 2-3 with re-classification until the inlier set settles.
-bool FitModel(const ChainModel& model, const PairPoints& pr, bool barrel, std::vector<bool>& use, double threshold,
+bool FitModel(const ChainModel& model, const FitPairs& pr, bool barrel, std::vector<bool>& use, double threshold,
               FitVector& out) {
     const InlierRule rule{threshold, 4.0, 4};
     return SettleInliers(use, 4, rule, [&](const std::vector<bool>& on, std::vector<double>& residuals) {
@@ -157,7 +157,7 @@ bool FitModel(const ChainModel& model, const PairPoints& pr, bool barrel, std::v
 
 }  // namespace
 
-std::vector<double> ResidualsOf(const ChainModel& model, const PairPoints& pr, const FitVector& v, bool barrel,
+std::vector<double> ResidualsOf(const ChainModel& model, const FitPairs& pr, const FitVector& v, bool barrel,
                                 std::vector<cv::Point2d>* fittedOut) {
     std::vector<cv::Point2d> fitted;
     model.Correct(model.Params(v, barrel), pr.camera, fitted);
@@ -172,7 +172,7 @@ std::vector<double> ResidualsOf(const ChainModel& model, const PairPoints& pr, c
     return r;
 }
 
-PlainFit FitPlainModel(const ChainModel& model, const PairPoints& pr, bool withBarrel, double threshold) {
+PlainFit FitPlainModel(const ChainModel& model, const FitPairs& pr, bool withBarrel, double threshold) {
     const std::vector<bool> robust = RobustInliers(model, pr, withBarrel, threshold);
     FitVector flatFit;
     std::vector<bool> flatUse = robust;

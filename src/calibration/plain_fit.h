@@ -20,13 +20,9 @@
 #include <opencv2/core.hpp>
 
 #include "calibration/chain_model.h"
+#include "calibration/fit_pairs.h"
 
 namespace quarvel::detail {
-
-struct PairPoints {
-    std::vector<cv::Point2d> camera;
-    std::vector<cv::Point2d> display;
-};
 
 struct PlainFit {
     bool ok = false;  // false: fewer than 4 usable pairs after rejecting outliers
@@ -36,11 +32,11 @@ struct PlainFit {
 };
 
 // Steps 1-4; `barrel` false fits the matrix alone.
-PlainFit FitPlainModel(const ChainModel& model, const PairPoints& pairs, bool barrel, double threshold);
+PlainFit FitPlainModel(const ChainModel& model, const FitPairs& pairs, bool barrel, double threshold);
 
 // Every pair's distance from its target under `v` (infinite where the
 // chain has no value), and where `fitted` is given, the positions.
-std::vector<double> ResidualsOf(const ChainModel& model, const PairPoints& pairs, const FitVector& v, bool barrel,
+std::vector<double> ResidualsOf(const ChainModel& model, const FitPairs& pairs, const FitVector& v, bool barrel,
                                 std::vector<cv::Point2d>* fitted = nullptr);
 
 }  // namespace quarvel::detail

@@ -21,7 +21,7 @@ void DropStrayCorners(std::vector<PointPair>& pairs, std::vector<int>& corners, 
     if (static_cast<int>(pairs.size()) < kMinCorners) {
         return;
     }
-    LensPairs lp;
+    FitPairs lp;
     lp.image = image;
     lp.screen = display;
     for (const PointPair& p : pairs) {

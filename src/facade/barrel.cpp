@@ -3,6 +3,8 @@
 
 #include <quarvel/quarvel.h>
 
+#include <tuple>
+
 #include "facade/facade_state.h"
 #include "facade/points.h"
 #include "model/chain.h"
@@ -12,24 +14,14 @@
 
 quarvel::Geometry Quarvel::StoredGeometry() const noexcept {
     quarvel::Geometry g;
-    g.centerX = centerX;
-    g.centerY = centerY;
-    g.scale = scale;
-    g.outWidth = outWidth;
-    g.outHeight = outHeight;
-    g.outCenterX = outCenterX;
-    g.outCenterY = outCenterY;
+    std::tie(g.centerX, g.centerY, g.scale, g.outWidth, g.outHeight, g.outCenterX, g.outCenterY) =
+        std::tie(centerX, centerY, scale, outWidth, outHeight, outCenterX, outCenterY);
     return g;
 }
 
 void Quarvel::StoreGeometry(const quarvel::Geometry& g) noexcept {
-    centerX = g.centerX;
-    centerY = g.centerY;
-    scale = g.scale;
-    outWidth = g.outWidth;
-    outHeight = g.outHeight;
-    outCenterX = g.outCenterX;
-    outCenterY = g.outCenterY;
+    std::tie(centerX, centerY, scale, outWidth, outHeight, outCenterX, outCenterY) =
+        std::tie(g.centerX, g.centerY, g.scale, g.outWidth, g.outHeight, g.outCenterX, g.outCenterY);
 }
 
 quarvel::CalibrationParams Quarvel::StoredParams() const noexcept {

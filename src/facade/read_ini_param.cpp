@@ -3,6 +3,7 @@
 #include <quarvel/quarvel.h>
 
 #include <new>
+#include <tuple>
 
 #include "facade/facade_state.h"
 #include "params/load_report_builder.h"
@@ -45,17 +46,12 @@ bool Quarvel::ReadIniParam(const char* path) {
         // A reload replaces the normal vector rather than appending to it.
         std::vector<float> normal(values.planeNormal, values.planeNormal + 3);
 
-        imageWidth = values.imageWidth;
-        imageHeight = values.imageHeight;
-        focalZ = values.focalZ;
-        mapTop = values.mapTop;
-        mapBottom = values.mapBottom;
-        keyStoneOriginX = values.keyStoneOriginX;
-        keyStoneOriginY = values.keyStoneOriginY;
+        std::tie(imageWidth, imageHeight, focalZ, keyStoneMat) =
+            std::tie(values.imageWidth, values.imageHeight, values.focalZ, values.matrix);
+        std::tie(mapTop, mapBottom, keyStoneOriginX, keyStoneOriginY, rotateAngle, shearX) =
+            std::tie(values.mapTop, values.mapBottom, values.keyStoneOriginX, values.keyStoneOriginY,
+                     values.rotateAngle, values.shearX);
         planeNormal.swap(normal);
-        rotateAngle = values.rotateAngle;
-        shearX = values.shearX;
-        keyStoneMat = values.matrix;
         reader = std::move(next);
         if (state) {
             state->lens = values.lens;

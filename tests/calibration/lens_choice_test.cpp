@@ -16,7 +16,7 @@
 namespace {
 
 using quarvel::detail::LensCandidate;
-using quarvel::detail::LensPairs;
+using quarvel::detail::FitPairs;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -26,7 +26,7 @@ const cv::Size kDisplay(1920, 1080);
 // 16 targets spread over the display and a tight cluster of `cluster`
 // more, seen through a webcam's lens. Leaving the cluster's region out
 // leaves 16 pairs: too few for the lens model, so that refit fails.
-LensPairs SpreadAndCluster(int cluster) {
+FitPairs SpreadAndCluster(int cluster) {
     const quarvel::test::LensTruth truth(quarvel::test::WebcamLens(), kCamera, kDisplay);
     std::vector<cv::Point2d> shown;
     for (int r = 0; r < 4; ++r) {
@@ -37,7 +37,7 @@ LensPairs SpreadAndCluster(int cluster) {
     for (int k = 0; k < cluster; ++k) {
         shown.emplace_back(1180 + 9 * (k % 4), 520 + 9 * (k / 4));
     }
-    LensPairs pairs;
+    FitPairs pairs;
     pairs.display = shown;
     pairs.camera = truth.CameraOf(shown);
     pairs.image = kCamera;
@@ -46,7 +46,7 @@ LensPairs SpreadAndCluster(int cluster) {
 }
 
 TEST(LensChoice, ARegionWhoseRefitFailsCountsAsUnbounded) {
-    const LensPairs pairs = SpreadAndCluster(10);
+    const FitPairs pairs = SpreadAndCluster(10);
     const std::vector<bool> all(pairs.camera.size(), true);
     ASSERT_TRUE(quarvel::detail::SupportsLensStage(pairs, all));
     LensCandidate candidate = quarvel::detail::FitLensCandidate(pairs, all, 3.0);
@@ -75,7 +75,7 @@ TEST(LensChoice, ARegionWhoseRefitFailsCountsAsUnbounded) {
 TEST(LensChoice, AFitWhoseLensRefitsFailKeepsThePlainModel) {
     // Through the whole fit: a lens stage that cannot predict a region of
     // its own pairs is not written, however well it meets them.
-    const LensPairs pairs = SpreadAndCluster(10);
+    const FitPairs pairs = SpreadAndCluster(10);
     std::vector<quarvel::PointPair> list;
     for (std::size_t i = 0; i < pairs.camera.size(); ++i) {
         list.push_back({pairs.camera[i], pairs.display[i]});

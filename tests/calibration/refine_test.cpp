@@ -14,7 +14,7 @@ namespace {
 
 using quarvel::detail::ChainModel;
 using quarvel::detail::FitVector;
-using quarvel::detail::PairPoints;
+using quarvel::detail::FitPairs;
 
 quarvel::FitOptions Options() {
     quarvel::FitOptions o;
@@ -25,9 +25,9 @@ quarvel::FitOptions Options() {
     return o;
 }
 
-PairPoints TruthPairs(double magnification, int cols, int rows) {
+FitPairs TruthPairs(double magnification, int cols, int rows) {
     const quarvel::Model truth(quarvel::test::Truth(magnification), cv::Size(1920, 1080));
-    PairPoints p;
+    FitPairs p;
     for (const quarvel::PointPair& pair : quarvel::test::Pairs(truth, cols, rows)) {
         p.camera.push_back(pair.camera);
         p.display.push_back(pair.display);
@@ -54,7 +54,7 @@ TEST(PlainFit, FindsTheBarrelOnlyWhereThereIsOne) {
         bool barrel;
     } cases[] = {{1.0, false}, {1.2, true}, {1.5, true}};
     for (const auto& c : cases) {
-        const PairPoints pairs = TruthPairs(c.magnification, 5, 4);
+        const FitPairs pairs = TruthPairs(c.magnification, 5, 4);
         const quarvel::detail::PlainFit fit = quarvel::detail::FitPlainModel(model, pairs, true, 3.0);
         ASSERT_TRUE(fit.ok);
         EXPECT_EQ(fit.barrel, c.barrel) << "magnification " << c.magnification;
@@ -69,7 +69,7 @@ TEST(PlainFit, FindsTheBarrelOnlyWhereThereIsOne) {
 // started.
 TEST(Refine, PolishesTheSearchAndIgnoresPairsLeftOut) {
     const ChainModel model(Options());
-    PairPoints pairs = TruthPairs(1.3, 5, 4);
+    FitPairs pairs = TruthPairs(1.3, 5, 4);
     const quarvel::detail::PlainFit fit = quarvel::detail::FitPlainModel(model, pairs, true, 3.0);
     ASSERT_TRUE(fit.ok && fit.barrel);
     // A gross misclick, left out of the refinement.
@@ -96,7 +96,7 @@ TEST(Refine, PolishesTheSearchAndIgnoresPairsLeftOut) {
 
 TEST(Refine, WithoutTheBarrelTheMatrixAloneMovesAndIsFound) {
     const ChainModel model(Options());
-    const PairPoints pairs = TruthPairs(1.0, 5, 4);
+    const FitPairs pairs = TruthPairs(1.0, 5, 4);
     const quarvel::detail::PlainFit fit = quarvel::detail::FitPlainModel(model, pairs, false, 3.0);
     ASSERT_TRUE(fit.ok);
     ASSERT_FALSE(fit.barrel);
