@@ -191,7 +191,7 @@ struct BackgroundStatus {
 };
 
 namespace detail {
-struct TrackerState;
+class TrackerState;
 }
 
 class QUARVEL_EXPORT TouchTracker {

@@ -7,6 +7,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "numeric/robust.h"
+#include "touch/background_pass.h"
 #include "touch/options.h"
 
 namespace quarvel::detail {
@@ -17,7 +18,6 @@ constexpr double kLeastGain = 0.3;   // a frame darker or brighter than this is 
 constexpr double kMostGain = 3.0;
 constexpr double kLeastInliers = 0.5;  // share of samples the fit must explain
 constexpr int kLostBeforeRelearning = 10;
-constexpr unsigned char kSaturated = 250;
 // A frame's gain this close to 1 is taken as 1: slow changes of the light
 // (which are not quite a gain) would otherwise walk the background's scale
 // away, and with it every pixel the camera saturates.
@@ -54,47 +54,6 @@ double PairNoise(const std::vector<float>& a, const std::vector<float>& b, std::
 // second (a swing every 2 or 3 frames) cancels within a window.
 constexpr std::size_t kSettleWindow = 6;
 
-// One row of the background learning a frame (branch-free, so that the
-// compiler can run it on vectors). `keep` is 1 where nothing was found.
-void AdaptRow(const unsigned char* __restrict g, const unsigned char* __restrict keep, unsigned char* __restrict clipped,
-              float* __restrict v, int n, float a, float b, float up, float down, float darker) {
-    for (int x = 0; x < n; ++x) {
-        const float frame = g[x];
-        const float kept = keep[x];
-        const float predicted = a * v[x] + b;
-        const float d = frame - predicted;
-        const float rate = d < darker ? down : up;  // fast where it is darker, slowly elsewhere
-        const float learned = predicted + kept * rate * d;
-        // Where nothing was found, a saturated pixel says only that the
-        // background is at least this bright; when it comes back into
-        // range, it is what the frame shows.
-        // (Integer tests and products rather than branches: they vectorise.)
-        const auto saturated = static_cast<unsigned char>((g[x] >= kSaturated) & keep[x]);
-        const float s = saturated;
-        const float wasClipped = clipped[x];
-        const float seen = wasClipped * frame + (1.0f - wasClipped) * learned;
-        const float floor = predicted + (d > 0.0f ? d : 0.0f);  // the larger of the frame and the prediction
-        v[x] = s * floor + (1.0f - s) * seen;
-        clipped[x] = saturated;
-    }
-}
-
-// One row of the pixels above gain * B + offset (`b` holds the threshold
-// too), where the background is not saturated: 255 there, else 0. Returns
-// whether any is. (Branch-free, so that it vectorises.)
-unsigned char MarkRow(const unsigned char* __restrict g, const float* __restrict v,
-                      const unsigned char* __restrict clipped, unsigned char* __restrict marked, int n, float a,
-                      float b) {
-    unsigned char any = 0;
-    for (int x = 0; x < n; ++x) {
-        const unsigned char above =
-            static_cast<unsigned char>((static_cast<float>(g[x]) > a * v[x] + b) & (clipped[x] == 0)) * 255;
-        marked[x] = above;
-        any |= above;
-    }
-    return any;
-}
-
 }  // namespace
 
 Background::Background(const BlobOptions& options) : options_(SaneBlobOptions(options)) {}
@@ -116,6 +75,8 @@ void Background::Start(cv::Size size) {
     offset_ = 0.0;
     lostInRow_ = 0;
     excluded_.clear();
+    covered_.clear();
+    stormy_ = false;
 }
 
 void Background::Sample(const cv::Mat& grey, std::vector<float>& out) const {
@@ -178,8 +139,8 @@ void Background::Learn(const cv::Mat& grey) {
     threshold_ = options_.threshold > 0.0 ? options_.threshold : std::max(12.0, 7.0 * noise_);
     low_ = std::min(threshold_, std::max(0.5 * threshold_, 4.0 * noise_));
     learned_ = true;
-    clipped_.create(size_, CV_8U);
-    clipped_.setTo(0);
+    flags_.create(size_, CV_8U);
+    flags_.setTo(0);
     gain_ = 1.0;
     offset_ = 0.0;
     totalGain_ = 1.0;
@@ -277,47 +238,80 @@ Background::Step Background::Take(const cv::Mat& grey, cv::Mat& low, std::vector
     lostInRow_ = 0;
     low.create(size_, CV_8U);
     rows.assign(static_cast<std::size_t>(size_.height), 0);
-    const auto a = static_cast<float>(gain_);
-    const auto b = static_cast<float>(offset_ + low_);
+    PassParams learning;
+    learning.gain = static_cast<float>(gain_);
+    learning.offset = static_cast<float>(offset_);
+    learning.low = static_cast<float>(low_);
+    learning.high = static_cast<float>(threshold_);
+    learning.up = static_cast<float>(options_.adaptation);
+    learning.down = static_cast<float>(options_.darkening);
+    // After a storm the background learns nothing until one has passed.
+    learning.learn = !stormy_;
+    PassParams holding = learning;
+    holding.learn = false;
+    std::vector<std::pair<int, int>>& spans = spans_;
     for (int y = 0; y < size_.height; ++y) {
-        rows[static_cast<std::size_t>(y)] =
-            MarkRow(grey.ptr(y), values_.ptr<float>(y), clipped_.ptr(y), low.ptr(y), size_.width, a, b);
-    }
-    return Step::Ready;
-}
-
-void Background::Adapt(const cv::Mat& grey, const std::vector<cv::Rect>& covered) {
-    keep_.create(size_, CV_8U);
-    keep_.setTo(1);
-    const cv::Rect frame(cv::Point(0, 0), size_);
-    for (const cv::Rect& r : covered) {
-        keep_(r & frame).setTo(0);
-    }
-    // The samples under what was found sit out the next gain fit.
-    std::size_t index = 0;
-    excluded_.resize(0);
-    for (int y = step_ / 2; y < size_.height; y += step_) {
-        const unsigned char* k = keep_.ptr(y);
-        for (int x = step_ / 2; x < size_.width; x += step_, ++index) {
-            excluded_.push_back(k[x] == 0 ? 1 : 0);
+        // The row in stretches: where the last frame found something the
+        // background only takes the gain; elsewhere it learns.
+        spans.clear();
+        for (const cv::Rect& r : covered_) {
+            if (y >= r.y && y < r.y + r.height) {
+                spans.emplace_back(r.x, r.x + r.width);
+            }
         }
-    }
-    // The background takes this frame's gain and offset for good (so the
-    // next fit starts from 1 and 0, and a pixel the camera saturated keeps
-    // its place on the scale), then learns the frame.
-    const auto a = static_cast<float>(gain_);
-    const auto b = static_cast<float>(offset_);
-    const auto up = static_cast<float>(options_.adaptation);
-    const auto down = static_cast<float>(options_.darkening);
-    const auto darker = static_cast<float>(-low_);
-    for (int y = 0; y < size_.height; ++y) {
-        AdaptRow(grey.ptr(y), keep_.ptr(y), clipped_.ptr(y), values_.ptr<float>(y), size_.width, a, b, up, down,
-                 darker);
+        std::sort(spans.begin(), spans.end());
+        const unsigned char* g = grey.ptr(y);
+        float* v = values_.ptr<float>(y);
+        unsigned char* f = flags_.ptr(y);
+        unsigned char* m = low.ptr(y);
+        bool any = false;
+        const auto pass = [&](int from, int to, const PassParams& p) {
+            if (to > from) {
+                any = PassSpan(g + from, v + from, f + from, m + from, static_cast<std::size_t>(to - from), p) || any;
+            }
+        };
+        int x = 0;
+        for (const auto& [x0, x1] : spans) {
+            pass(x, x0, learning);
+            pass(std::max(x, x0), x1, holding);
+            x = std::max(x, x1);
+        }
+        pass(x, size_.width, learning);
+        rows[static_cast<std::size_t>(y)] = any ? 1 : 0;
     }
     totalGain_ *= gain_;
     totalOffset_ = totalOffset_ * gain_ + offset_;
     gain_ = 1.0;
     offset_ = 0.0;
+    return Step::Ready;
+}
+
+void Background::Found(const std::vector<cv::Rect>& covered, bool storm) {
+    const cv::Rect frame(cv::Point(0, 0), size_);
+    covered_.clear();
+    for (const cv::Rect& r : covered) {
+        const cv::Rect inside = r & frame;
+        if (inside.area() > 0) {
+            covered_.push_back(inside);
+        }
+    }
+    stormy_ = storm;
+    // The samples under what was found sit out the next gain fit.
+    std::fill(excluded_.begin(), excluded_.end(), 0);
+    const int first = step_ / 2;
+    const int columns = (size_.width - first + step_ - 1) / step_;
+    const auto sample = [&](int i) { return (i - first + step_ - 1) / step_; };  // the first sample at or after i
+    for (const cv::Rect& r : covered_) {
+        for (int row = sample(r.y); first + row * step_ < r.y + r.height; ++row) {
+            for (int column = sample(r.x); first + column * step_ < r.x + r.width; ++column) {
+                const auto index = static_cast<std::size_t>(row) * static_cast<std::size_t>(columns) +
+                                   static_cast<std::size_t>(column);
+                if (index < excluded_.size()) {
+                    excluded_[index] = 1;
+                }
+            }
+        }
+    }
 }
 
 void Background::Relearn(const cv::Mat& grey, cv::Rect box, const cv::Mat& mask, bool still) {

@@ -31,12 +31,17 @@ public:
     explicit Background(const BlobOptions& options);
 
     // Takes the next frame (8-bit grey). Once learned: fits the gain, then
-    // marks in `low` (CV_8U, 255) the pixels above the low threshold and in
-    // `rows` the rows that hold any. A frame of another size starts over.
+    // in one pass over the pixels marks in `low` (CV_8U, 255) those above
+    // the low threshold (in `rows` the rows that hold any), and learns the
+    // frame where nothing is marked and the last frame found nothing (see
+    // Found). Predict then gives this frame's background. A frame of
+    // another size starts over.
     Step Take(const cv::Mat& grey, cv::Mat& low, std::vector<unsigned char>& rows);
 
-    // After a Ready frame: the background learns it outside `covered`.
-    void Adapt(const cv::Mat& grey, const std::vector<cv::Rect>& covered);
+    // What the frame just taken held: where something was found (the next
+    // frame does not learn there, nor fit its gain on it) and whether it was
+    // a storm of specks (the next frame learns nothing).
+    void Found(const std::vector<cv::Rect>& covered, bool storm);
 
     // The frame's pixels in `box` (where `mask`, CV_8U over box, is set;
     // everywhere when it is empty) become background at once.
@@ -90,10 +95,12 @@ private:
     double totalOffset_ = 0.0;
     int lostInRow_ = 0;
     std::vector<unsigned char> excluded_;  // per sample: covered in the last frame
+    std::vector<cv::Rect> covered_;        // what the last frame found
+    bool stormy_ = false;                  // the last frame was a storm of specks
+    std::vector<std::pair<int, int>> spans_;  // a row's covered stretches
     std::vector<float> b_, i_, r_, scratch_;  // the gain fit's samples
     std::vector<int> counts_;
-    cv::Mat keep_;
-    cv::Mat clipped_;           // CV_8U: saturated in the last frame (nothing is found there)
+    cv::Mat flags_;             // CV_8U: per pixel, kClipped and kDarker (background_pass.h)
     long long settling_ = 0;
     long long relearned_ = 0;
     long long absorbed_ = 0;

@@ -100,6 +100,31 @@ void IrCamera::Disc(cv::Mat& light, const cv::Point2d& c, double radius, double 
     }
 }
 
+void IrCamera::Gaussian(cv::Mat& light, const cv::Point2d& c, double sigma, double level) const {
+    if (!std::isfinite(c.x) || !std::isfinite(c.y)) {
+        return;
+    }
+    const int reach = static_cast<int>(std::ceil(4.0 * sigma));
+    const int x0 = std::max(0, static_cast<int>(std::floor(c.x)) - reach);
+    const int x1 = std::min(light.cols - 1, static_cast<int>(std::floor(c.x)) + reach + 1);
+    const int y0 = std::max(0, static_cast<int>(std::floor(c.y)) - reach);
+    const int y1 = std::min(light.rows - 1, static_cast<int>(std::floor(c.y)) + reach + 1);
+    const double k = -0.5 / (sigma * sigma);
+    for (int y = y0; y <= y1; ++y) {
+        for (int x = x0; x <= x1; ++x) {
+            double sum = 0.0;
+            for (int j = 0; j < 4; ++j) {
+                for (int i = 0; i < 4; ++i) {
+                    const double dx = x + (i + 0.5) / 4.0 - 0.5 - c.x;
+                    const double dy = y + (j + 0.5) / 4.0 - 0.5 - c.y;
+                    sum += std::exp(k * (dx * dx + dy * dy));
+                }
+            }
+            light.at<float>(y, x) += static_cast<float>(level * sum / 16.0);
+        }
+    }
+}
+
 void IrCamera::Palm(cv::Mat& light, const IrScene::Palm& palm, int frame) const {
     if (frame < palm.from || frame > palm.to) {
         return;
@@ -165,7 +190,12 @@ cv::Mat IrCamera::Compose(int frame, const std::vector<std::vector<cv::Point2d>>
         }
         for (const std::vector<cv::Point2d>& path : fingers) {
             for (const cv::Point2d& at : path) {
-                Disc(light, at, diameter_ / 2.0, options_.fingerLevel / static_cast<double>(path.size()));
+                const double level = options_.fingerLevel / static_cast<double>(path.size());
+                if (options_.fingerSigma > 0.0) {
+                    Gaussian(light, at, options_.fingerSigma, level);
+                } else {
+                    Disc(light, at, diameter_ / 2.0, level);
+                }
             }
         }
         for (const IrScene::Specks& s : scene_.specks) {

@@ -23,6 +23,10 @@ struct IrOptions {
     double noiseSigma = 2.0;      // sensor noise, grey levels
     double fingerDiameter = 0.0;  // camera pixels; 0: 8 on a 640-wide camera, in proportion on others
     double fingerLevel = 110.0;   // a finger's brightness above the surface, grey levels
+    // A fingertip drawn as a Gaussian of this sigma (camera pixels; 3.2 on
+    // a 640-wide camera is 7.5 pixels across at half height) instead of a
+    // soft-edged disc of fingerDiameter; 0: the disc.
+    double fingerSigma = 0.0;
     double hotSpotLevel = 150.0;  // a static reflection, grey levels above the surface (saturating)
     double ambientDrift = 10.0;   // amplitude of the ambient light's swing, grey levels
     double ambientPeriod = 300.0; // frames per swing
@@ -110,6 +114,9 @@ private:
     cv::Mat Compose(int frame, const std::vector<std::vector<cv::Point2d>>& fingers);
     // Adds a soft-edged disc of `level` at `centre`, 4 x 4 samples a pixel.
     void Disc(cv::Mat& light, const cv::Point2d& centre, double radius, double level) const;
+    // Adds a Gaussian of peak `level` and `sigma` at `centre`, 4 x 4
+    // samples a pixel.
+    void Gaussian(cv::Mat& light, const cv::Point2d& centre, double sigma, double level) const;
     void Palm(cv::Mat& light, const IrScene::Palm& palm, int frame) const;
 
     Model truth_;

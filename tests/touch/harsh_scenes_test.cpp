@@ -247,10 +247,10 @@ TrackingScore PlayScene(const Variant& v, const Scene& scene) {
     IrCamera camera(truth, options, setup.scene);
     const TrackingScore s = quarvel::test::Track(camera, setup.script, setup.frames);
     const std::string where = std::string(v.name) + ", " + scene.name;
-    std::printf("%-16s %-90s ghost frames %3d (target <= %3d), ids %2d, swaps %d, missed %d, late lift frames %d, "
-                "rms %.3f px (max %.3f) over %d\n",
-                v.name, scene.name, s.ghostFrames, scene.ghostFrames, s.ids, s.swaps, s.missed, s.lateLifts, s.rms,
-                s.max, s.paired);
+    std::printf("%-16s %-90s ghost frames %3d (target <= %3d; %d to %d), ids %2d, swaps %d, missed %d, late lift "
+                "frames %d, rms %.3f px (max %.3f) over %d\n",
+                v.name, scene.name, s.ghostFrames, scene.ghostFrames, s.firstGhost, s.lastGhost, s.ids, s.swaps,
+                s.missed, s.lateLifts, s.rms, s.max, s.paired);
     EXPECT_LE(s.ghostFrames, scene.ghostFrames) << where;
     EXPECT_TRUE(s.idsRise) << where;
     scene.check(setup, s, where);
