@@ -72,4 +72,47 @@ BENCHMARK(BM_TrackFrame)->Args({640, 480})->Args({1280, 720})->Unit(benchmark::k
 void BM_TrackSpeckStorm(benchmark::State& state) { Track(state, static_cast<int>(state.range(2)), static_cast<int>(state.range(3))); }
 BENCHMARK(BM_TrackSpeckStorm)->Args({640, 480, 1600, 3})->Args({640, 480, 4800, 1})->Unit(benchmark::kMillisecond);
 
+// Ten pairs of fingertips side by side, 12 px apart (Gaussians of sigma
+// 3.2 px on a 640-wide camera, in proportion on others), scrolling: every
+// frame shares ten pairs' light out.
+void BM_TrackClosePairs(benchmark::State& state) {
+    const cv::Size camera(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    const double s = camera.width / 640.0;
+    quarvel::test::IrOptions options;
+    options.fingerSigma = 3.2 * s;
+    options.ambientPeriod = 60;
+    options.ambientDrift = 2.0;
+    quarvel::test::IrCamera ir(quarvel::test::TouchTruth(camera), options);
+    constexpr int kLoop = 60;
+    std::vector<cv::Mat> frames;
+    for (int f = 0; f < kLoop; ++f) {
+        std::vector<cv::Point2d> tips;
+        for (int i = 0; i < 10; ++i) {
+            const cv::Point2d centre((80.0 + 120.0 * (i % 5)) * s, (120.0 + 200.0 * (i / 5) + f) * s);
+            tips.push_back(centre - cv::Point2d(6.0 * s, 0.0));
+            tips.push_back(centre + cv::Point2d(6.0 * s, 0.0));
+        }
+        frames.push_back(ir.RenderAt(f, tips));
+    }
+    quarvel::TouchTracker tracker(ir.truth());
+    for (int f = 0; f < 200 && (f < 15 || tracker.learning()); ++f) {
+        tracker.Track(ir.RenderAt(f, {}));
+    }
+    for (const cv::Mat& frame : frames) {
+        tracker.Track(frame);
+    }
+    std::size_t contacts = 0;
+    int f = 0;
+    for (auto _ : state) {
+        contacts += tracker.Track(frames[static_cast<std::size_t>(f)]).size();
+        f = (f + 1) % kLoop;
+    }
+    state.SetItemsProcessed(state.iterations());
+    char label[40];
+    std::snprintf(label, sizeof label, "%.1f contacts a frame",
+                  static_cast<double>(contacts) / static_cast<double>(state.iterations()));
+    state.SetLabel(label);
+}
+BENCHMARK(BM_TrackClosePairs)->Args({640, 480})->Args({1280, 720})->Unit(benchmark::kMillisecond);
+
 }  // namespace

@@ -14,6 +14,11 @@ namespace quarvel::detail {
 // early where nothing weighs.
 cv::Point2d MeanShift(const std::vector<cv::Point3d>& samples, cv::Point2d start, double width, int steps);
 
+// The same for the weights of a w x h grid (row by row, at whole-number
+// coordinates): the window is separable there, so it costs a column's and
+// a row's worth of exponentials a step, not a sample's each.
+cv::Point2d MeanShift(const float* weights, int w, int h, cv::Point2d start, double width, int steps);
+
 }  // namespace quarvel::detail
 
 #endif

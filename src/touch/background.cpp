@@ -14,6 +14,7 @@ namespace quarvel::detail {
 namespace {
 
 constexpr int kSamples = 4096;       // pixels the gain is fitted on, about
+constexpr std::size_t kSpreadStride = 6;  // of them, those the fit's gate is set by
 constexpr double kLeastGain = 0.3;   // a frame darker or brighter than this is not the scene
 constexpr double kMostGain = 3.0;
 constexpr double kLeastInliers = 0.5;  // share of samples the fit must explain
@@ -176,12 +177,19 @@ bool Background::FitGain(const cv::Mat& grey) {
     double b = offset_;
     std::size_t inliers = 0;
     r_.resize(b_.size());
+    // The residuals' middle and spread, from every kSpreadStride-th of them:
+    // enough to gate by, for a sixth of the counting.
+    std::vector<float>& few = scratch_;
     for (int round = 0; round < 3; ++round) {
+        few.clear();
         for (std::size_t k = 0; k < b_.size(); ++k) {
             r_[k] = static_cast<float>(i_[k] - (a * b_[k] + b));
         }
-        const double middle = BinnedMedian(r_, 0.0, counts_);
-        const double spread = BinnedMedian(r_, middle, counts_, true);
+        for (std::size_t k = 0; k < b_.size(); k += kSpreadStride) {
+            few.push_back(r_[k]);
+        }
+        const double middle = BinnedMedian(few, 0.0, counts_);
+        const double spread = BinnedMedian(few, middle, counts_, true);
         const double gate = std::max({RobustLimit(3.0, spread), 3.0 * noise_, 2.0});
         // After a gain within the dead band: the offset alone.
         const bool offsetOnly = round == 2 && std::abs(a - 1.0) < kGainDeadBand;

@@ -317,7 +317,6 @@ void BlobDetector::Measure(const Patch& patch, double area, std::vector<Blob>& b
     // the finger's edge (a speck, a neighbour's light) weighs little, and a
     // finger's light, even smeared along its motion, is symmetric about
     // where it is.
-    samples_.clear();
     double sum = 0.0, sx = 0.0, sy = 0.0;
     for (int y = 0; y < patch.height(); ++y) {
         for (int x = 0; x < patch.width(); ++x) {
@@ -326,28 +325,22 @@ void BlobDetector::Measure(const Patch& patch, double area, std::vector<Blob>& b
                 sum += w;
                 sx += w * x;
                 sy += w * y;
-                samples_.push_back(cv::Point3d(x, y, w));
             }
         }
     }
     if (!(sum > 0.0)) {
         return;
     }
-    cv::Point2d centre = MeanShift(samples_, cv::Point2d(sx / sum, sy / sum), 0.6 * background_.fingerDiameter(), 3);
+    cv::Point2d centre = MeanShift(weights_.data(), patch.width(), patch.height(), cv::Point2d(sx / sum, sy / sum),
+                                   0.6 * background_.fingerDiameter(), 3);
     if (storm_) {
         // Specks land beside and on the finger: it is measured again with a
         // narrower window, which they weigh less in.
         const double base = 0.5 * background_.threshold();
-        samples_.clear();
-        for (int y = 0; y < patch.height(); ++y) {
-            for (int x = 0; x < patch.width(); ++x) {
-                const double w = patch.rise[patch.At(x, y)] - base;
-                if (w > 0.0) {
-                    samples_.push_back(cv::Point3d(x, y, w));
-                }
-            }
+        for (std::size_t i = 0; i < weights_.size(); ++i) {
+            weights_[i] = static_cast<float>(std::max(0.0, patch.rise[i] - base));
         }
-        centre = MeanShift(samples_, centre, 0.35 * background_.fingerDiameter(), 4);
+        centre = MeanShift(weights_.data(), patch.width(), patch.height(), centre, 0.35 * background_.fingerDiameter(), 4);
     }
     Blob b;
     b.centre = patch.Frame(centre.x, centre.y);

@@ -105,6 +105,8 @@ private:
     void Apart(const Patch& patch, const std::vector<Peak>& peaks, std::vector<Blob>& blobs);
     // The fingertips that stand out of a region's local level.
     void RegionFingertips(const cv::Mat& grey, Region& region, std::vector<Blob>& blobs);
+    // Those of one set of pixels that does (region coordinates).
+    void StandingOut(Region& region, cv::Rect within, const std::vector<float>& level, std::vector<Blob>& blobs);
     void FollowRegions(const cv::Mat& grey, std::vector<Region>& large);
     bool InQuiet(const Blob& blob) const;
     PeakRules Rules() const;
@@ -124,6 +126,9 @@ private:
     RunLabels parts_;  // the sets above the low threshold
     Patch patch_;
     std::vector<float> weights_;
+    std::vector<float> level_;  // a region's local level
+    cv::Mat high_;              // a region's pixels above it by the threshold
+    RunLabels highParts_;
     std::vector<cv::Point3d> samples_;  // x, y and weight of a blob's pixels
     std::vector<int> runs_;
     std::vector<unsigned char> line_;

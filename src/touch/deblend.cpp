@@ -10,22 +10,6 @@ constexpr double kStride = 2.0;
 
 }  // namespace
 
-float Deblender::Sample(const std::vector<float>& values, int w, int h, double x, double y) const noexcept {
-    // Bilinear, nothing beyond the patch.
-    if (!(x > -1.0 && y > -1.0 && x < w && y < h)) {
-        return 0.0f;
-    }
-    const int x0 = static_cast<int>(std::floor(x));
-    const int y0 = static_cast<int>(std::floor(y));
-    const double fx = x - x0;
-    const double fy = y - y0;
-    const auto at = [&](int u, int v) -> double {
-        return u >= 0 && v >= 0 && u < w && v < h ? values[static_cast<std::size_t>(v) * w + u] : 0.0;
-    };
-    return static_cast<float>((1.0 - fy) * ((1.0 - fx) * at(x0, y0) + fx * at(x0 + 1, y0)) +
-                              fy * ((1.0 - fx) * at(x0, y0 + 1) + fx * at(x0 + 1, y0 + 1)));
-}
-
 void Deblender::Monotone(std::vector<float>& t, const cv::Point2d& centre, int w, int h) {
     // Outwards from the centre, quadrant by quadrant, each pixel at most
     // the pixel next to it towards the centre: a fingertip's light never
@@ -71,13 +55,35 @@ void Deblender::ShareOut(const std::vector<float>& light, const std::vector<cv::
         }
         std::vector<float>& t = templates_[c];
         t.assign(light.size(), 0.0f);
+        // The mirror image of pixel (x, y) through the centre is at (2 cx - x,
+        // 2 cy - y): the same fraction of a pixel for every pixel, so the
+        // same bilinear weights.
+        const double mx = 2.0 * centres[c].x;
+        const double my = 2.0 * centres[c].y;
+        const int bx = static_cast<int>(std::floor(mx));
+        const int by = static_cast<int>(std::floor(my));
+        const auto fx = static_cast<float>(mx - bx);
+        const auto fy = static_cast<float>(my - by);
+        const float w00 = (1.0f - fx) * (1.0f - fy), w10 = fx * (1.0f - fy), w01 = (1.0f - fx) * fy, w11 = fx * fy;
+        const auto at = [&](int u, int v) {
+            return u >= 0 && v >= 0 && u < w && v < h ? left_[static_cast<std::size_t>(v) * w + u] : 0.0f;
+        };
         for (int y = 0; y < h; ++y) {
+            const int v = by - y;  // the mirror's row (and the one below it)
             for (int x = 0; x < w; ++x) {
                 const std::size_t i = static_cast<std::size_t>(y) * w + x;
-                if (left_[i] > 0.0f) {
-                    const float mirror = Sample(left_, w, h, 2.0 * centres[c].x - x, 2.0 * centres[c].y - y);
-                    t[i] = std::max(0.0f, std::min(left_[i], mirror));
+                if (left_[i] <= 0.0f) {
+                    continue;
                 }
+                const int u = bx - x;
+                float mirror;
+                if (u >= 0 && v >= 0 && u + 1 < w && v + 1 < h) {
+                    const float* row = &left_[static_cast<std::size_t>(v) * w + u];
+                    mirror = w00 * row[0] + w10 * row[1] + w01 * row[w] + w11 * row[w + 1];
+                } else {
+                    mirror = w00 * at(u, v) + w10 * at(u + 1, v) + w01 * at(u, v + 1) + w11 * at(u + 1, v + 1);
+                }
+                t[i] = std::max(0.0f, std::min(left_[i], mirror));
             }
         }
         Monotone(t, centres[c], w, h);

@@ -35,7 +35,6 @@ public:
                              double base, double high, double width, int rounds);
 
 private:
-    float Sample(const std::vector<float>& values, int w, int h, double x, double y) const noexcept;
     void Monotone(std::vector<float>& t, const cv::Point2d& centre, int w, int h);
     void ShareOut(const std::vector<float>& light, const std::vector<cv::Point2d>& centres, int w, int h);
 

@@ -23,9 +23,10 @@ cv::Rect Grown(cv::Rect r, int by, cv::Size frame) {
 }
 
 // The region's light at large: on cells of `cell` pixels, the median rise of
-// the region's pixels in each (a fingertip covers too little of a cell to
-// move it), spread between the cells' centres bilinearly. Cells with too
-// few of the region's pixels take the region's median.
+// the region's pixels in each (every other pixel each way; a fingertip
+// covers too little of a cell to move it), spread between the cells'
+// centres bilinearly, for the region's own pixels. Cells with too few of
+// the region's pixels take the region's median.
 void LocalLevel(const Patch& patch, int cell, std::vector<float>& level) {
     const int w = patch.width();
     const int h = patch.height();
@@ -38,8 +39,8 @@ void LocalLevel(const Patch& patch, int cell, std::vector<float>& level) {
     for (int r = 0; r < rows; ++r) {
         for (int c = 0; c < columns; ++c) {
             values.clear();
-            for (int y = r * cell; y < std::min(h, (r + 1) * cell); ++y) {
-                for (int x = c * cell; x < std::min(w, (c + 1) * cell); ++x) {
+            for (int y = r * cell; y < std::min(h, (r + 1) * cell); y += 2) {
+                for (int x = c * cell; x < std::min(w, (c + 1) * cell); x += 2) {
                     const std::size_t i = patch.At(x, y);
                     if (patch.owner[i] == Patch::kOwn) {
                         values.push_back(patch.rise[i]);
@@ -47,7 +48,7 @@ void LocalLevel(const Patch& patch, int cell, std::vector<float>& level) {
                 }
             }
             all.insert(all.end(), values.begin(), values.end());
-            if (4 * values.size() >= static_cast<std::size_t>(cell * cell)) {
+            if (16 * values.size() >= static_cast<std::size_t>(cell * cell)) {  // a quarter of the cell
                 medians[static_cast<std::size_t>(r * columns + c)] = MedianInPlace(values);
                 known[static_cast<std::size_t>(r * columns + c)] = true;
             }
@@ -64,6 +65,9 @@ void LocalLevel(const Patch& patch, int cell, std::vector<float>& level) {
         const int r1 = std::min(r0 + 1, rows - 1);
         const double fy = gy - r0;
         for (int x = 0; x < w; ++x) {
+            if (patch.owner[patch.At(x, y)] != Patch::kOwn) {
+                continue;
+            }
             const double gx = std::clamp((x + 0.5) / cell - 0.5, 0.0, columns - 1.0);
             const int c0 = std::min(static_cast<int>(gx), columns - 1);
             const int c1 = std::min(c0 + 1, columns - 1);
@@ -78,7 +82,7 @@ void LocalLevel(const Patch& patch, int cell, std::vector<float>& level) {
 }  // namespace
 
 void BlobDetector::RegionFingertips(const cv::Mat& grey, Region& region, std::vector<Blob>& blobs) {
-    // The region's own window: its pixels are its own, the rest free.
+    // The region's own window: its pixels are its own, the rest another's.
     const cv::Rect& box = region.box;
     patch_.Reset(box);
     for (int y = 0; y < box.height; ++y) {
@@ -92,42 +96,69 @@ void BlobDetector::RegionFingertips(const cv::Mat& grey, Region& region, std::ve
         }
     }
     // Fingertips against the region's light around them, not against the
-    // background: a lamp's light is taken off where it falls.
-    std::vector<float> level;
+    // background: a lamp's light is taken off where it falls. Only the
+    // sets of pixels that stand out of it by the threshold are looked at.
+    std::vector<float>& level = level_;
     LocalLevel(patch_, std::max(8, static_cast<int>(std::lround(2.5 * background_.fingerDiameter()))), level);
-    Patch above = patch_;
-    for (std::size_t i = 0; i < above.rise.size(); ++i) {
-        above.rise[i] -= level[i];
+    const double threshold = background_.threshold();
+    high_.create(box.size(), CV_8U);
+    for (int y = 0; y < box.height; ++y) {
+        unsigned char* h = high_.ptr(y);
+        for (int x = 0; x < box.width; ++x) {
+            const std::size_t i = patch_.At(x, y);
+            h[x] = patch_.owner[i] == Patch::kOwn && patch_.rise[i] - level[i] > threshold ? 255 : 0;
+        }
+    }
+    highParts_.Label(high_, cv::Rect(cv::Point(0, 0), box.size()));
+    for (std::size_t k = 0; k < highParts_.parts().size(); ++k) {
+        const RunLabels::Part& part = highParts_.parts()[k];
+        if (part.area < background_.minArea() || part.area > background_.maxArea()) {
+            continue;  // a fragment, or more than a fingertip
+        }
+        StandingOut(region, Grown(part.box, kMargin, box.size()), level, blobs);
+    }
+}
+
+void BlobDetector::StandingOut(Region& region, cv::Rect within, const std::vector<float>& level,
+                               std::vector<Blob>& blobs) {
+    // The set's own window, its light above the region's level.
+    const cv::Rect& box = region.box;
+    Patch above;
+    above.Reset(within + box.tl());
+    for (int y = 0; y < within.height; ++y) {
+        for (int x = 0; x < within.width; ++x) {
+            const std::size_t from = patch_.At(within.x + x, within.y + y);
+            const std::size_t to = above.At(x, y);
+            above.rise[to] = patch_.rise[from] - level[from];
+            above.owner[to] = patch_.owner[from];
+        }
     }
     PeakRules rules = Rules();
     rules.eachCore = true;
-    const std::vector<Peak> peaks = peaks_.Find(above, rules);
     const double base = 0.5 * background_.threshold();
     const double reach = background_.fingerDiameter();
-    for (const Peak& p : peaks) {
+    for (const Peak& p : peaks_.Find(above, rules)) {
         if (p.area < background_.minArea() || p.area > background_.maxArea()) {
-            continue;  // a fragment, or more than a fingertip
+            continue;
         }
-        samples_.clear();
+        weights_.assign(above.rise.size(), 0.0f);
         cv::Rect own(cv::Point(static_cast<int>(p.at.x), static_cast<int>(p.at.y)), cv::Size(1, 1));
-        for (int y = 0; y < box.height; ++y) {
-            for (int x = 0; x < box.width; ++x) {
+        for (int y = 0; y < above.height(); ++y) {
+            for (int x = 0; x < above.width(); ++x) {
                 const std::size_t i = above.At(x, y);
                 const double w = above.rise[i] - base;
                 if (w > 0.0 && above.owner[i] == Patch::kOwn && std::hypot(x - p.at.x, y - p.at.y) <= reach) {
-                    samples_.push_back(cv::Point3d(x, y, w));
+                    weights_[i] = static_cast<float>(w);
                     own |= cv::Rect(x, y, 1, 1);
                 }
             }
         }
-        if (samples_.empty()) {
-            continue;
-        }
-        const cv::Point2d centre = MeanShift(samples_, p.at, 0.6 * background_.fingerDiameter(), 3);
+        const cv::Point2d centre =
+            MeanShift(weights_.data(), above.width(), above.height(), p.at, 0.6 * background_.fingerDiameter(), 3);
         Blob b;
-        b.centre = patch_.Frame(centre.x, centre.y);
+        b.centre = above.Frame(centre.x, centre.y);
         b.area = p.area;
-        b.box = Grown(own + box.tl(), kMargin, background_.size()) & box;
+        b.box = Grown(own + above.box.tl(), kMargin, background_.size()) & box;
         blobs.push_back(b);
         region.peaks.push_back(b.box);
         double under = 0.0;
