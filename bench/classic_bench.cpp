@@ -3,9 +3,9 @@
 // and their moments, written with OpenCV's optimised calls. Both take the
 // same decoded frames of a field session (a camera of black level, gamma,
 // noise and motion blur, through JPEG as MJPEG cameras send: fingers
-// dragging, holding and circling, a lamp switched on, a glint), one frame
-// each in turn on one core; each frame's cost is timed alone and the
-// medians compared.
+// dragging, holding and circling, a lamp switched on, a glint, a speckle
+// storm), one frame each in turn on one core; each frame's cost is timed
+// alone and the medians compared.
 
 #include <benchmark/benchmark.h>
 
@@ -36,6 +36,7 @@ std::vector<cv::Mat> FieldSession(cv::Size camera, quarvel::Model& truth) {
     quarvel::test::IrScene scene;
     scene.lamps.push_back({200, cv::Rect2d(0, camera.height / 2.0, camera.width / 2.0, camera.height / 2.0), 40.0});
     scene.glints.push_back({120, cv::Point2d(camera.width * 0.3, camera.height * 0.2)});
+    scene.specks.push_back({150, 159, 1600, 3});  // rain on the window for a third of a second
     quarvel::test::IrCamera ir(truth, options, scene);
     std::vector<quarvel::test::ScriptedTouch> script;
     for (int start : {20, 90, 160, 230}) {

@@ -21,6 +21,9 @@ constexpr double kSeveralFingers = 2.2;
 // A group of fingertips landing together holds at most this many fingers'
 // area in all.
 constexpr double kGroupFingers = 4.0;
+// Fingertips fill a good share of their set's bounding box, even three in
+// a row; specks that touch sprawl.
+constexpr double kLeastFill = 0.2;
 // A fingertip in a region the background just took in stands out of it
 // clearly: this many thresholds high.
 constexpr double kClearFingertip = 2.0;
@@ -153,8 +156,20 @@ BlobDetector::Outcome BlobDetector::Detect(const cv::Mat& grey, std::vector<Blob
     // In a storm of specks, what looks like a finger may be specks that
     // happen to touch: it starts nothing.
     storm_ = options().stormSpecks > 0 && specks_ > options().stormSpecks;
-    for (const std::size_t part : candidates) {
-        Fingertips(grey, part, blobs);
+    // At most maxBlobs sets are weighed, the largest: a frame of thousands
+    // of specks costs about what an ordinary one does.
+    std::vector<std::size_t> order(candidates.size());
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        order[k] = k;
+    }
+    const auto most = static_cast<std::size_t>(options().maxBlobs);
+    if (order.size() > most) {
+        std::nth_element(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(most), order.end(),
+                         [&](std::size_t a, std::size_t b) { return candidateHigh_[a] > candidateHigh_[b]; });
+        order.resize(most);
+    }
+    for (const std::size_t k : order) {
+        Fingertips(candidates_[k], blobs);
     }
     for (Region& r : large) {
         RegionFingertips(grey, r, blobs);
@@ -165,7 +180,6 @@ BlobDetector::Outcome BlobDetector::Detect(const cv::Mat& grey, std::vector<Blob
     for (Blob& b : blobs) {
         b.quiet = storm_ || (b.quiet && InQuiet(b));
     }
-    const auto most = static_cast<std::size_t>(options().maxBlobs);
     if (blobs.size() > most) {
         std::nth_element(blobs.begin(), blobs.begin() + static_cast<std::ptrdiff_t>(most), blobs.end(),
                          [](const Blob& a, const Blob& b) { return a.area > b.area; });
@@ -188,47 +202,83 @@ bool BlobDetector::Reaches(const cv::Mat& grey, std::size_t part) const {
 
 void BlobDetector::Sort(const cv::Mat& grey, const std::vector<cv::Point2d>& expected,
                         std::vector<std::size_t>& candidates, std::vector<Region>& large) {
-    const double threshold = background_.threshold();
-    for (std::size_t i = 0; i < parts_.parts().size(); ++i) {
-        const RunLabels::Part& part = parts_.parts()[i];
-        if (part.area < background_.minArea()) {
+    // The specks first: past stormSpecks of them the frame is a storm, and
+    // counting on would tell nothing more.
+    const auto storm = [&] { return options().stormSpecks > 0 && specks_ > options().stormSpecks; };
+    for (std::size_t i = 0; i < parts_.parts().size() && !storm(); ++i) {
+        if (parts_.parts()[i].area < background_.minArea()) {
             // Too small even with its soft edge: a speck, when something in
             // it reaches the threshold (else the noise floor).
             specks_ += Reaches(grey, i) ? 1 : 0;
+        }
+    }
+    // In a storm no contact starts: only what lies near a finger already
+    // followed is looked at.
+    const double near = 2.0 * background_.fingerDiameter();
+    const auto nearExpected = [&](const cv::Rect& box) {
+        const cv::Rect2d around(box.x - near, box.y - near, box.width + 2 * near, box.height + 2 * near);
+        return std::any_of(expected.begin(), expected.end(), [&](const cv::Point2d& e) { return around.contains(e); });
+    };
+    for (std::size_t i = 0; i < parts_.parts().size(); ++i) {
+        const RunLabels::Part& part = parts_.parts()[i];
+        if (part.area < background_.minArea()) {
             continue;
         }
-        // Fingers followed until now that moved into it: fingers passing
-        // close enough for their light to join, up to a finger each.
-        int fingers = 0;
-        for (const cv::Point2d& e : expected) {
-            const cv::Point at(static_cast<int>(std::lround(e.x)), static_cast<int>(std::lround(e.y)));
-            fingers += part.box.contains(at) && low_.at<unsigned char>(at) != 0 ? 1 : 0;
-        }
-        const bool merged = fingers >= 2 && part.area <= fingers * background_.maxArea();
-        if (part.area > background_.maxArea() && !merged && !Group(grey, i)) {
-            Region r;
-            r.box = part.box;
-            r.mask = cv::Mat::zeros(part.box.size(), CV_8U);
-            parts_.Paint(i, r.mask, part.box.tl());
-            large.push_back(std::move(r));
-            continue;
-        }
-        // The pixels above the threshold itself, holding a finger's solid
-        // core: else specks that touch, or a thin streak.
-        Fill(grey, i, 0, patch_);
-        int high = 0;
-        for (std::size_t k = 0; k < patch_.rise.size(); ++k) {
-            high += patch_.owner[k] == Patch::kOwn && patch_.rise[k] > threshold ? 1 : 0;
-        }
-        const bool core = SolidSquare(patch_, Core(), runs_, [&](std::size_t k) {
-            return patch_.owner[k] == Patch::kOwn && patch_.rise[k] > threshold;
-        });
-        if (high < background_.minArea() || !core) {
+        if (storm() && !nearExpected(part.box)) {
             ++specks_;
             continue;
         }
-        candidates.push_back(i);
+        Classify(grey, i, expected, candidates, large);
     }
+}
+
+void BlobDetector::Classify(const cv::Mat& grey, std::size_t i, const std::vector<cv::Point2d>& expected,
+                            std::vector<std::size_t>& candidates, std::vector<Region>& large) {
+    const RunLabels::Part& part = parts_.parts()[i];
+    const double threshold = background_.threshold();
+    // Fingers followed until now that moved into it: fingers passing close
+    // enough for their light to join, up to a finger each.
+    int fingers = 0;
+    for (const cv::Point2d& e : expected) {
+        const cv::Point at(static_cast<int>(std::lround(e.x)), static_cast<int>(std::lround(e.y)));
+        fingers += part.box.contains(at) && low_.at<unsigned char>(at) != 0 ? 1 : 0;
+    }
+    const bool merged = fingers >= 2 && part.area <= fingers * background_.maxArea();
+    if (part.area <= background_.maxArea() && part.area < kLeastFill * part.box.area()) {
+        ++specks_;  // a sprawl of specks that touch (rain, a sensor's glitch through JPEG)
+        return;
+    }
+    if (part.area > background_.maxArea() && !merged && !Group(grey, i)) {
+        Region r;
+        r.box = part.box;
+        r.mask = cv::Mat::zeros(part.box.size(), CV_8U);
+        parts_.Paint(i, r.mask, part.box.tl());
+        large.push_back(std::move(r));
+        return;
+    }
+    // The pixels above the threshold itself, holding a finger's solid core:
+    // else specks that touch, or a thin streak.
+    if (candidates.size() == candidates_.size()) {
+        candidates_.emplace_back();
+    }
+    Patch& patch = candidates_[candidates.size()];
+    Fill(grey, i, kMargin, patch);
+    int high = 0;
+    for (std::size_t k = 0; k < patch.rise.size(); ++k) {
+        high += patch.owner[k] == Patch::kOwn && patch.rise[k] > threshold ? 1 : 0;
+    }
+    const bool core = SolidSquare(patch, Core(), runs_, [&](std::size_t k) {
+        return patch.owner[k] == Patch::kOwn && patch.rise[k] > threshold;
+    });
+    if (high < background_.minArea() || !core) {
+        ++specks_;
+        return;
+    }
+    if (candidateHigh_.size() <= candidates.size()) {
+        candidateHigh_.resize(candidates.size() + 1);
+    }
+    candidateHigh_[candidates.size()] = high;
+    candidates.push_back(i);
 }
 
 bool BlobDetector::Group(const cv::Mat& grey, std::size_t part) {
@@ -262,25 +312,24 @@ void BlobDetector::Fill(const cv::Mat& grey, std::size_t part, int margin, Patch
     parts_.Each(part, [&](int x, int y) { patch.owner[patch.At(x - box.x, y - box.y)] = Patch::kOwn; });
 }
 
-void BlobDetector::Fingertips(const cv::Mat& grey, std::size_t part, std::vector<Blob>& blobs) {
-    Fill(grey, part, kMargin, patch_);
+void BlobDetector::Fingertips(const Patch& patch, std::vector<Blob>& blobs) {
     const double threshold = background_.threshold();
     const double finger = M_PI / 4.0 * background_.fingerDiameter() * background_.fingerDiameter();
     double high = 0.0;
-    for (std::size_t k = 0; k < patch_.rise.size(); ++k) {
-        high += patch_.owner[k] == Patch::kOwn && patch_.rise[k] > threshold ? 1.0 : 0.0;
+    for (std::size_t k = 0; k < patch.rise.size(); ++k) {
+        high += patch.owner[k] == Patch::kOwn && patch.rise[k] > threshold ? 1.0 : 0.0;
     }
     // Round and of one finger's size: one fingertip. Elongated or larger:
     // perhaps several side by side.
     std::vector<Peak> peaks;
-    if (Elongation(patch_, threshold) > kElongated || high > kSeveralFingers * finger) {
-        peaks = peaks_.Find(patch_, Rules());
+    if (Elongation(patch, threshold) > kElongated || high > kSeveralFingers * finger) {
+        peaks = peaks_.Find(patch, Rules());
     }
-    covered_.push_back(patch_.box);
+    covered_.push_back(patch.box);
     if (peaks.size() <= 1) {
-        Measure(patch_, high, blobs);
+        Measure(patch, high, blobs);
     } else {
-        Apart(patch_, peaks, blobs);
+        Apart(patch, peaks, blobs);
     }
 }
 

@@ -92,13 +92,16 @@ private:
     // candidates for fingertips.
     void Sort(const cv::Mat& grey, const std::vector<cv::Point2d>& expected, std::vector<std::size_t>& candidates,
               std::vector<Region>& large);
+    // One set larger than a speck: a region, a candidate, or specks.
+    void Classify(const cv::Mat& grey, std::size_t part, const std::vector<cv::Point2d>& expected,
+                  std::vector<std::size_t>& candidates, std::vector<Region>& large);
     bool Reaches(const cv::Mat& grey, std::size_t part) const;
     // Whether a set larger than maxArea is fingertips side by side.
     bool Group(const cv::Mat& grey, std::size_t part);
     // The set's window: its rise over the background, and who owns each pixel.
     void Fill(const cv::Mat& grey, std::size_t part, int margin, Patch& patch) const;
-    // The fingertips of one set.
-    void Fingertips(const cv::Mat& grey, std::size_t part, std::vector<Blob>& blobs);
+    // The fingertips of one set, from its window.
+    void Fingertips(const Patch& patch, std::vector<Blob>& blobs);
     // One fingertip, measured alone.
     void Measure(const Patch& patch, double area, std::vector<Blob>& blobs);
     // Several, measured together.
@@ -125,6 +128,8 @@ private:
     std::vector<unsigned char> rows_;
     RunLabels parts_;  // the sets above the low threshold
     Patch patch_;
+    std::vector<Patch> candidates_;  // the windows of this frame's candidate sets, in order
+    std::vector<int> candidateHigh_;  // and their pixels above the threshold
     std::vector<float> weights_;
     std::vector<float> level_;  // a region's local level
     cv::Mat high_;              // a region's pixels above it by the threshold

@@ -172,6 +172,9 @@ void BlobDetector::StandingOut(Region& region, cv::Rect within, const std::vecto
 }
 
 void BlobDetector::FollowRegions(const cv::Mat& grey, std::vector<Region>& large) {
+    if (storm_) {
+        return;  // what a storm's specks join into says nothing of the scene
+    }
     const cv::Size size = background_.size();
     const int margin = kMargin + 1;
     std::vector<Region> kept;
