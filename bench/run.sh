@@ -14,7 +14,11 @@ cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DQUARVEL_BENCH=ON -DQUARV
 cmake --build "$build_dir" -j "$(nproc 2>/dev/null || echo 2)" --target quarvel_bench >/dev/null
 
 csv="$build_dir/bench.csv"
-"$build_dir/bench/quarvel_bench" --benchmark_format=csv "${flags[@]}" >"$csv" 2>/dev/null
+if ! "$build_dir/bench/quarvel_bench" --benchmark_format=csv "${flags[@]}" >"$csv" 2>"$build_dir/bench.err"; then
+  echo "quarvel_bench failed after: $(tail -n 1 "$csv" | cut -d, -f1)" >&2
+  tail -n 20 "$build_dir/bench.err" >&2
+  exit 1
+fi
 grep -m1 -o 'avx512\|avx2' /proc/cpuinfo >/dev/null 2>&1 && \
   echo "processor: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), $(nproc) cores"
 

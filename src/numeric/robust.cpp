@@ -8,8 +8,8 @@ double BinnedMedian(const std::vector<float>& values, double centre, std::vector
     constexpr int kBins = 8;     // a unit
     constexpr int kReach = 256;  // units either side; beyond, the end bins
     const auto shift = static_cast<float>(absolute ? -centre : 0.0);
-    const int last = 2 * kReach * kBins;
-    const auto fine = [shift, absolute, last](float v) {
+    constexpr int last = 2 * kReach * kBins;
+    const auto fine = [shift, absolute](float v) {
         const float d = absolute ? std::abs(v + shift) : v;
         const float at = (d + static_cast<float>(kReach)) * static_cast<float>(kBins);
         return at <= 0.0f ? 0 : at >= static_cast<float>(last) ? last : static_cast<int>(at);
