@@ -18,6 +18,8 @@
 #include <cmath>
 #include <limits>
 
+#include <opencv2/imgproc.hpp>
+
 #include "calibration/chain_model.h"
 #include "calibration/expected_error.h"
 #include "calibration/lens_choice.h"
@@ -90,12 +92,37 @@ std::vector<double> PlainLeftOut(const ChainModel& model, const FitPairs& pr, co
 // Step 2. The lens candidate's own inlier set is the reference every
 // figure is judged on (a plainer model's misfit at the edges is no
 // outlier).
+// The area of the display the camera sees, by `plain`: its image's border
+// mapped to the display and cut to it (a camera of a wall sees a part).
+double SeenArea(const Model& plain, const FitPairs& pr) {
+    constexpr int kSteps = 16;  // points along each side
+    std::vector<cv::Point2f> outline;
+    const double w = pr.image.width - 0.5;
+    const double h = pr.image.height - 0.5;
+    for (int side = 0; side < 4; ++side) {
+        for (int i = 0; i < kSteps; ++i) {
+            const double s = static_cast<double>(i) / kSteps;
+            const cv::Point2d c = side == 0   ? cv::Point2d(-0.5 + s * (w + 0.5), -0.5)
+                                  : side == 1 ? cv::Point2d(w, -0.5 + s * (h + 0.5))
+                                  : side == 2 ? cv::Point2d(w - s * (w + 0.5), h)
+                                              : cv::Point2d(-0.5, h - s * (h + 0.5));
+            const cv::Point2d d = plain.CorrectPointSubpixel(c);
+            if (!std::isfinite(d.x) || !std::isfinite(d.y)) {
+                return 0.0;  // unknown: the whole display
+            }
+            outline.emplace_back(static_cast<float>(std::clamp(d.x, 0.0, static_cast<double>(pr.screen.width))),
+                                 static_cast<float>(std::clamp(d.y, 0.0, static_cast<double>(pr.screen.height))));
+        }
+    }
+    return cv::contourArea(outline);
+}
+
 Chosen ChooseLensStage(const ChainModel& model, const FitPairs& pr, const PlainFit& plain, const FitOptions& options,
                        double threshold) {
     Chosen out;
     out.params = model.Params(plain.fit, plain.barrel);
     out.use = plain.use;
-    if (detail::SupportsLensStage(pr, plain.use)) {
+    if (detail::SupportsLensStage(pr, plain.use, SeenArea(model.ModelOf(out.params), pr))) {
         out.lens = detail::FitLensCandidate(pr, plain.use, threshold);
     }
     const std::vector<bool> reference = out.lens.fitted ? out.lens.use : plain.use;

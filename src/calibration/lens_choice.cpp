@@ -44,7 +44,7 @@ struct GridChoice {
 
 }  // namespace
 
-bool SupportsLensStage(const FitPairs& pairs, const std::vector<bool>& use) {
+bool SupportsLensStage(const FitPairs& pairs, const std::vector<bool>& use, double seenArea) {
     std::vector<cv::Point2f> shown;
     for (std::size_t i = 0; i < use.size(); ++i) {
         if (use[i]) {
@@ -56,7 +56,8 @@ bool SupportsLensStage(const FitPairs& pairs, const std::vector<bool>& use) {
     }
     std::vector<cv::Point2f> hull;
     cv::convexHull(shown, hull);
-    return cv::contourArea(hull) >= kLensMinSpan * pairs.screen.area();
+    const double area = seenArea > 0.0 ? std::min<double>(seenArea, pairs.screen.area()) : pairs.screen.area();
+    return cv::contourArea(hull) >= kLensMinSpan * area;
 }
 
 LensCandidate FitLensCandidate(const FitPairs& pairs, const std::vector<bool>& use, double threshold) {

@@ -28,8 +28,10 @@ struct LensCandidate {
     double gridSmoothness = 0.0;  // the residual grid's penalty, where it has one
 };
 
-// Whether the pairs `use` marks could support a lens stage at all.
-bool SupportsLensStage(const FitPairs& pairs, const std::vector<bool>& use);
+// Whether the pairs `use` marks could support a lens stage at all: enough
+// of them, spanning a share of the display, or of the part of it the
+// camera sees (`seenArea`, display pixels; 0: unknown) where that is less.
+bool SupportsLensStage(const FitPairs& pairs, const std::vector<bool>& use, double seenArea = 0.0);
 
 // The lens model (the form that fits best) with its inlier set, started
 // from the pairs `use` marks; not fitted when neither form converges.

@@ -5,6 +5,7 @@
 // camera, tracked, and judged against the script.
 
 #include <functional>
+#include <map>
 #include <set>
 #include <vector>
 
@@ -25,6 +26,7 @@ struct TrackingScore {
     int paired = 0;    // contact frames compared
     int missed = 0;    // a finger down since an earlier frame with no contact on it
     int ghosts = 0;    // contacts on no finger
+    int duplicates = 0;    // of those, contacts within 40 display pixels of a finger that is down
     int ghostFrames = 0;   // frames with at least one ghost
     int firstGhost = -1;   // the frames of the first and the last ghost
     int lastGhost = -1;
@@ -36,6 +38,32 @@ struct TrackingScore {
     std::vector<int> fingerMissed;               // its missed frames
 };
 
+// Scores contacts frame by frame against a script.
+class Judge {
+public:
+    Judge(const std::vector<ScriptedTouch>& script, int coastFrames);
+    // The contacts reported for frame `f`, which shows the fingers of
+    // frame `shown` (a repeated frame shows the one before).
+    void Frame(int f, int shown, const std::vector<Contact>& all);
+    // Also the largest change of a finger's error from one frame to the
+    // next (a seam's jump), display pixels.
+    const TrackingScore& score();
+    double largestStep() const { return largestStep_; }
+    int largestStepFrame() const { return largestStepFrame_; }
+
+private:
+    const std::vector<ScriptedTouch>& script_;
+    int coastFrames_;
+    TrackingScore score_;
+    std::map<std::size_t, long long> idOf_;      // scripted finger -> the contact id on it
+    std::map<std::size_t, cv::Point2d> errorOf_;  // scripted finger -> its contact's error in the frame before
+    std::map<long long, int> liftedAt_;          // a contact id -> the frame its finger lifted
+    std::set<long long> ids_;
+    long long highest_ = 0;
+    double sum2_ = 0.0;
+    double largestStep_ = 0.0;
+    int largestStepFrame_ = -1;
+};
 // `observe`, when given, sees each frame's contacts.
 TrackingScore Track(IrCamera& camera, const std::vector<ScriptedTouch>& script, int frames,
                     const TrackerOptions& options = TrackerOptions(),
