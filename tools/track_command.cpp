@@ -21,6 +21,7 @@
 #include "cli_common.h"
 #include "stop_signals.h"
 #include "track_outputs.h"
+#include "track_setup.h"
 #include "track_view.h"
 
 namespace quarvel::cli {
@@ -86,6 +87,16 @@ constexpr const char* kHelp =
     "                      times and TUIO speeds (default: what the video says,\n"
     "                      else 30; a camera's frames are timed as they arrive)\n"
     "\n"
+    "Several cameras (a wall): each PARAMS followed by its --video or --camera.\n"
+    "Each camera is read and tracked on a thread of its own, and their contacts\n"
+    "are fused into one surface: a finger two cameras see is one contact, at a\n"
+    "mix weighted by how fully each sees it (a blob cut by an image's edge counts\n"
+    "for little), and keeps its id across the seams. Frame n of every video is\n"
+    "the same instant; live cameras' frames are timed as they arrive and their\n"
+    "contacts carried along their motion to the moment of fusion. A camera that\n"
+    "is silent for 0.5 s loses the fingers only it sees. --show and -o take one\n"
+    "camera.\n"
+    "\n"
     "Without an output it only counts (and says so).\n"
     "\n"
     "exit status: 0 success (also when stopped by SIGINT or SIGTERM), 2 usage\n"
@@ -139,6 +150,16 @@ std::optional<std::string> ReadTrackConfig(const ParsedArgs& parsed, TrackConfig
                                         config.live ? "--video" : "--camera")) {
         return error;
     }
+    return ReadTrackOptions(parsed, config.options, config.cameraTimeout, config.fps);
+}
+
+}  // namespace
+
+std::optional<std::string> ReadTrackOptions(const ParsedArgs& parsed, TrackerOptions& options, double& cameraTimeout,
+                                            std::optional<double>& framesPerSecond) {
+    TrackConfig config;
+    config.options = options;
+    config.cameraTimeout = cameraTimeout;
     if (const auto error = ReadBlobOptions(parsed, config.options.blobs)) {
         return error;
     }
@@ -166,6 +187,9 @@ std::optional<std::string> ReadTrackConfig(const ParsedArgs& parsed, TrackConfig
     if (!picture.empty() && !IsVideoPath(picture) && !CanWriteImage(picture)) {
         return "cannot write images of the kind '" + picture + "' (try .png, or .avi for every frame)";
     }
+    options = config.options;
+    cameraTimeout = config.cameraTimeout;
+    framesPerSecond = config.fps;
     return std::nullopt;
 }
 
@@ -236,6 +260,8 @@ int OpenOutputs(const ParsedArgs& parsed, const Model& model, TrackOutputs& out)
     }
     return kSuccess;
 }
+
+namespace {
 
 int OpenRecording(cv::VideoCapture& source, double fps, TrackOutputs& out) {
     if (!IsVideoPath(out.picture)) {
@@ -427,12 +453,17 @@ int RunTrack(const Args& args) {
                                  {"camera-timeout", 0, true},
                                  kDisplayOption};
     known.insert(known.end(), BlobOptionList().begin(), BlobOptionList().end());
-    if (const auto error = ParseOptions(args, known, parsed)) {
+    Args rest;
+    const std::vector<WallCamera> wall = SplitCameras(args, known, rest);
+    if (const auto error = ParseOptions(wall.empty() ? args : rest, known, parsed)) {
         return UsageError("track ", "track: " + *error);
     }
     if (parsed.help) {
         PrintHelpWithBlobOptions(kHelp);
         return kSuccess;
+    }
+    if (!wall.empty()) {
+        return RunWallTrack(parsed, wall);
     }
     TrackConfig config;
     if (const auto error = ReadTrackConfig(parsed, config)) {

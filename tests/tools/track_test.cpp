@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
+#include <filesystem>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -31,6 +33,7 @@
 #include "support/process.h"
 #include "support/synthetic.h"
 #include "support/tool.h"
+#include "support/wall_rig.h"
 #include "support/xvfb.h"
 
 namespace {
@@ -463,6 +466,66 @@ TEST_F(ToolTrack, CalibrateByTouchingTwentyTargetsWithAMisclick) {
     const auto unseen = quarvel::test::RunProcess(tool_, blind, "", {"DISPLAY=" + server.name()});
     EXPECT_EQ(unseen.status, 1) << unseen.err << unseen.out;
     EXPECT_NE(unseen.err.find("ended after 0 of 20 targets"), std::string::npos) << unseen.err;
+}
+
+}  // namespace
+
+namespace {
+
+// Two cameras of a wall, each recorded to its own image sequence: one
+// finger drags across the seam, another rests in the overlap.
+TEST_F(ToolTrack, TwoCamerasOfAWallAreOneSurface) {
+    quarvel::test::WallLayout layout;
+    quarvel::test::WallRig rig(layout);
+    const std::vector<ScriptedTouch> script = {
+        {20, 79, [](int f) { return cv::Point2d(300.0 + 22.0 * (f - 20), 500.0); }},
+        {30, 70, [](int) { return cv::Point2d(960.5, 800.25); }}};
+    std::vector<std::string> args = {"track"};
+    for (int k = 0; k < rig.cameras(); ++k) {
+        const std::filesystem::path folder = dir.path() / ("camera" + std::to_string(k));
+        std::filesystem::create_directories(folder);
+        for (int f = 0; f < 90; ++f) {
+            std::vector<cv::Point2d> down;
+            for (const ScriptedTouch& s : script) {
+                if (s.Down(f)) {
+                    down.push_back(s.at(f));
+                }
+            }
+            char name[32];
+            std::snprintf(name, sizeof name, "%04d.png", f);
+            ASSERT_TRUE(cv::imwrite((folder / name).string(), rig.Render(k, f, down)));
+        }
+        const std::string params = (folder / "wall.ini").string();
+        ASSERT_TRUE(rig.WriteParams(k, params));
+        args.insert(args.end(), {params, "--video", (folder / "%04d.png").string()});
+    }
+    args.push_back("--json");
+    const auto r = Run(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("2 cameras fused into one surface"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("frames 90, contacts 2,"), std::string::npos) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 90u);
+    double worst = 0.0;
+    for (const std::string& line : lines) {
+        long frame = -1;
+        std::vector<JsonContact> contacts;
+        ASSERT_TRUE(ParseLine(line, frame, contacts)) << line;
+        for (const JsonContact& c : contacts) {
+            if (c.state == "up" || c.state == "coasting") {
+                continue;
+            }
+            const ScriptedTouch& finger = script[c.id == 1 ? 0 : 1];
+            ASSERT_TRUE(finger.Down(static_cast<int>(frame))) << line;
+            worst = std::max(worst, cv::norm(cv::Point2d(c.x, c.y) - finger.at(static_cast<int>(frame))));
+        }
+    }
+    EXPECT_LT(worst, 0.5);
+    // Refused: a camera without its source, cameras of both kinds, a window.
+    const std::string a = args[1], b = args[4];
+    EXPECT_EQ(Run({"track", a, "--video", args[3], b}).status, 2);
+    EXPECT_EQ(Run({"track", a, "--video", args[3], b, "--camera", "0"}).status, 2);
+    EXPECT_EQ(Run({"track", a, "--video", args[3], b, "--video", args[6], "--show"}).status, 2);
 }
 
 }  // namespace

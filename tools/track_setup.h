@@ -1,0 +1,44 @@
+#ifndef QUARVEL_TOOLS_TRACK_SETUP_H
+#define QUARVEL_TOOLS_TRACK_SETUP_H
+// What `quarvel track` sets up before its frames flow, for one camera and
+// for a wall of several.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <quarvel/model.h>
+#include <quarvel/touch.h>
+
+#include "cli_common.h"
+#include "track_outputs.h"
+
+namespace quarvel::cli {
+
+// The tracker's options, the camera timeout and the video's frame rate
+// from the command line. The error message, or nullopt.
+std::optional<std::string> ReadTrackOptions(const ParsedArgs& parsed, TrackerOptions& options, double& cameraTimeout,
+                                            std::optional<double>& framesPerSecond);
+// The calibration in `params`, and the display it maps to: the one named,
+// else the one the file was calibrated for, else the one a load would
+// use. Exit status.
+int LoadCalibration(const ParsedArgs& parsed, const std::string& params, std::optional<Model>& model);
+// The outputs asked for, opened (the window, the touchscreen, the TUIO
+// socket). Exit status.
+int OpenOutputs(const ParsedArgs& parsed, const Model& model, TrackOutputs& out);
+
+// One camera of a wall: its parameter file and where its frames come from.
+struct WallCamera {
+    std::string params;
+    std::string source;
+    bool live = false;  // --camera
+};
+// The cameras named as "PARAMS --video FILE" or "PARAMS --camera N", in
+// turn; `rest` the other arguments. Empty when the line names at most one.
+std::vector<WallCamera> SplitCameras(const Args& args, const std::vector<Option>& options, Args& rest);
+// `quarvel track` of several cameras fused into one surface.
+int RunWallTrack(const ParsedArgs& parsed, const std::vector<WallCamera>& cameras);
+
+}  // namespace quarvel::cli
+
+#endif

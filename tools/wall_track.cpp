@@ -1,0 +1,310 @@
+// quarvel track A.ini --video a.avi B.ini --video b.avi ...: several
+// cameras, each read and tracked on a thread of its own, fused into one
+// surface.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include <quarvel/fusion.h>
+
+#include "camera_feed.h"
+#include "camera_source.h"
+#include "stop_signals.h"
+#include "track_setup.h"
+
+namespace quarvel::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const Option* Find(const std::vector<Option>& options, std::string_view name) {
+    for (const Option& o : options) {
+        if (o.name == name || (!o.alias.empty() && o.alias == name)) {
+            return &o;
+        }
+    }
+    return nullptr;
+}
+
+// A camera's frames tracked on its own thread. Videos wait for the fusion
+// (frame n of every video is the same instant); a live camera's newest
+// frame replaces one not yet fused, so a slow camera never holds the rest.
+class CameraWorker {
+public:
+    CameraWorker(const WallCamera& camera, const Model& model, const TrackerOptions& options, double timeout)
+        : feed_(camera.source, camera.live, timeout), tracker_(model, options), live_(camera.live) {}
+    ~CameraWorker() { Join(); }
+    CameraWorker(const CameraWorker&) = delete;
+    CameraWorker& operator=(const CameraWorker&) = delete;
+
+    bool Open() { return feed_.Open(); }
+    CameraFeed& feed() { return feed_; }
+    void Start(double fps, Clock::time_point started, std::mutex& m, std::condition_variable& changed,
+               const std::atomic<bool>& stopping) {
+        thread_ = std::thread([=, &m, &changed, &stopping] { Run(fps, started, m, changed, stopping); });
+    }
+    void Join() {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+    // Under the shared mutex:
+    std::deque<TouchFrame> frames;
+    bool ended = false;
+    bool gone = false;
+
+private:
+    void Run(double fps, Clock::time_point started, std::mutex& m, std::condition_variable& changed,
+             const std::atomic<bool>& stopping) {
+        const auto stop = [&stopping] { return stopping.load() || StopSignals::Received() != 0; };
+        cv::Mat frame;
+        for (long long n = 0;; ++n) {
+            const CameraFeed::Read read = feed_.Next(
+                frame, stop,
+                [this] { std::fprintf(stderr, "quarvel: the camera '%s' stopped delivering frames; opening it again\n",
+                                      feed_.source().c_str()); },
+                [this](double after) {
+                    std::fprintf(stderr, "quarvel: the camera '%s' is back after %.1f s\n", feed_.source().c_str(), after);
+                });
+            if (read != CameraFeed::Read::Frame) {
+                const std::lock_guard<std::mutex> lock(m);
+                ended = true;
+                gone = read == CameraFeed::Read::Gone;
+                changed.notify_all();
+                return;
+            }
+            const double t = live_ ? std::chrono::duration<double>(Clock::now() - started).count() : n / fps;
+            TouchFrame tracked = tracker_.Track(frame, t);
+            std::unique_lock<std::mutex> lock(m);
+            if (live_) {
+                frames.clear();
+            } else {
+                changed.wait(lock, [&] { return frames.size() < 2 || stop(); });
+            }
+            frames.push_back(std::move(tracked));
+            changed.notify_all();
+        }
+    }
+
+    CameraFeed feed_;
+    TouchTracker tracker_;
+    bool live_;
+    std::thread thread_;
+};
+
+class WallLoop {
+public:
+    WallLoop(std::vector<std::unique_ptr<CameraWorker>>& workers, TouchFusion& fusion, TrackOutputs& out, double fps,
+             bool live)
+        : workers_(workers), fusion_(fusion), out_(out), fps_(fps), live_(live) {}
+
+    int Run() {
+        for (auto& w : workers_) {
+            w->Start(fps_, started_, m_, changed_, stopping_);
+        }
+        int status = kSuccess;
+        while (status == kSuccess && StopSignals::Received() == 0 && Gather()) {
+            const double t = live_ ? Elapsed() : static_cast<double>(fused_) / fps_;
+            const TouchFrame& frame = fusion_.Fuse(t);
+            Count(frame);
+            if (!out_.Emit(frame.frame, frame, error_)) {
+                status = Fail(kUsage, error_);
+            }
+            ++fused_;
+        }
+        {
+            const std::lock_guard<std::mutex> lock(m_);
+            stopping_ = true;
+            changed_.notify_all();
+        }
+        bool gone = false;
+        for (auto& w : workers_) {
+            w->Join();
+            gone = gone || w->gone;
+        }
+        if (!out_.Emit(fused_, fusion_.LiftAll(), error_, true) && status == kSuccess) {
+            status = Fail(kUsage, error_);
+        }
+        const double wall = Elapsed();
+        std::fprintf(out_.json ? stderr : stdout, "frames %lld, contacts %lld, %.1f frames/s\n", fused_, ids_,
+                     wall > 0 ? fused_ / wall : 0.0);
+        if (status == kSuccess && gone && StopSignals::Received() == 0) {
+            return Fail(kUsage, "every camera stayed gone; giving up");
+        }
+        return status == kSuccess && fused_ == 0 && StopSignals::Received() == 0 ? Fail(kUsage, "no frame could be read")
+                                                                                 : status;
+    }
+
+private:
+    // The cameras' next frames into the fusion: one from each video still
+    // running, or whatever live cameras delivered. False at the end.
+    bool Gather() {
+        std::unique_lock<std::mutex> lock(m_);
+        bool any = false;
+        if (live_) {
+            changed_.wait_for(lock, std::chrono::milliseconds(100), [&] { return Ready() || AllEnded(); });
+        }
+        for (std::size_t k = 0; k < workers_.size(); ++k) {
+            CameraWorker& w = *workers_[k];
+            if (!live_) {
+                changed_.wait(lock, [&] { return !w.frames.empty() || w.ended || StopSignals::Received() != 0; });
+            }
+            if (!w.frames.empty()) {
+                fusion_.Push(static_cast<int>(k), w.frames.front());
+                w.frames.pop_front();
+                any = true;
+            }
+        }
+        changed_.notify_all();
+        return any || (live_ && !AllEnded());
+    }
+    bool Ready() const {
+        for (const auto& w : workers_) {
+            if (!w->frames.empty()) {
+                return true;
+            }
+        }
+        return false;
+    }
+    bool AllEnded() const {
+        for (const auto& w : workers_) {
+            if (!w->ended || !w->frames.empty()) {
+                return false;
+            }
+        }
+        return true;
+    }
+    void Count(const TouchFrame& frame) {
+        for (const Contact& c : frame) {
+            if (c.id > highest_) {
+                highest_ = c.id;
+                ++ids_;
+            }
+        }
+    }
+    double Elapsed() const { return std::chrono::duration<double>(Clock::now() - started_).count(); }
+
+    std::vector<std::unique_ptr<CameraWorker>>& workers_;
+    TouchFusion& fusion_;
+    TrackOutputs& out_;
+    double fps_;
+    bool live_;
+    const StopSignals stopSignals_;
+    const Clock::time_point started_ = Clock::now();
+    std::mutex m_;
+    std::condition_variable changed_;
+    std::atomic<bool> stopping_{false};
+    long long fused_ = 0;
+    long long ids_ = 0;
+    long long highest_ = 0;
+    std::string error_;
+};
+
+// Each camera's calibration, all for one display. Exit status.
+int LoadWall(const ParsedArgs& parsed, const std::vector<WallCamera>& cameras, std::vector<Model>& models) {
+    for (const WallCamera& camera : cameras) {
+        std::optional<Model> model;
+        if (const int status = LoadCalibration(parsed, camera.params, model); status != kSuccess) {
+            return status;
+        }
+        if (!models.empty() && model->display() != models.front().display()) {
+            return UsageError("track ", "track: '" + camera.params + "' is for a " +
+                                            std::to_string(model->display().width) + " x " +
+                                            std::to_string(model->display().height) + " display, '" +
+                                            cameras.front().params + "' for another: give --display WxH");
+        }
+        models.push_back(*model);
+    }
+    return kSuccess;
+}
+
+}  // namespace
+
+std::vector<WallCamera> SplitCameras(const Args& args, const std::vector<Option>& options, Args& rest) {
+    std::vector<WallCamera> cameras;
+    rest.clear();
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view token = args[i];
+        if (token == "--") {
+            rest.insert(rest.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+            break;
+        }
+        if (token.size() > 1 && token[0] == '-') {
+            const bool isLong = token.size() > 2 && token[1] == '-';
+            const std::size_t equals = token.find('=');
+            const std::string_view name = isLong ? token.substr(2, equals == std::string_view::npos ? token.npos : equals - 2)
+                                                 : std::string_view();
+            const Option* o = isLong ? Find(options, name) : nullptr;
+            if (!isLong && token.size() == 2) {
+                for (const Option& candidate : options) {
+                    o = candidate.letter == token[1] ? &candidate : o;
+                }
+            }
+            const bool inlineValue = isLong && equals != std::string_view::npos;
+            const bool takesNext = o != nullptr && o->takesValue && !inlineValue && i + 1 < args.size();
+            if ((name == "video" || name == "camera") && !cameras.empty() && (inlineValue || takesNext)) {
+                cameras.back().source = std::string(inlineValue ? token.substr(equals + 1) : args[++i]);
+                cameras.back().live = name == "camera";
+                continue;
+            }
+            rest.push_back(token);
+            if (takesNext) {
+                rest.push_back(args[++i]);
+            }
+            continue;
+        }
+        cameras.push_back({std::string(token), {}, false});
+    }
+    if (cameras.size() <= 1) {
+        return {};
+    }
+    return cameras;
+}
+
+int RunWallTrack(const ParsedArgs& parsed, const std::vector<WallCamera>& cameras) {
+    for (const WallCamera& camera : cameras) {
+        if (camera.source.empty()) {
+            return UsageError("track ", "track: '" + camera.params + "' needs its --video FILE or --camera N after it");
+        }
+        if (camera.live != cameras.front().live) {
+            return UsageError("track ", "track: give every camera --video, or every one --camera");
+        }
+    }
+    if (parsed.Has("show") || parsed.Has("output")) {
+        return UsageError("track ", "track: --show and -o show one camera; give one PARAMS for them");
+    }
+    TrackerOptions options;
+    double timeout = 30.0;
+    std::optional<double> fps;
+    if (const auto error = ReadTrackOptions(parsed, options, timeout, fps)) {
+        return UsageError("track ", "track: " + *error);
+    }
+    std::vector<Model> models;
+    if (const int status = LoadWall(parsed, cameras, models); status != kSuccess) {
+        return status;
+    }
+    TrackOutputs out;
+    if (const int status = OpenOutputs(parsed, models.front(), out); status != kSuccess) {
+        return status;
+    }
+    TouchFusion fusion;
+    std::vector<std::unique_ptr<CameraWorker>> workers;
+    for (std::size_t k = 0; k < cameras.size(); ++k) {
+        workers.push_back(std::make_unique<CameraWorker>(cameras[k], models[k], options, timeout));
+        if (!workers.back()->Open()) {
+            return Fail(kUsage, cameras[k].live ? "cannot open camera '" + cameras[k].source + "'"
+                                                : "cannot read video '" + cameras[k].source + "'");
+        }
+        fusion.AddCamera(cameras[k].params, models[k], options.blobs.fingerDiameter);
+    }
+    const double rate = fps ? *fps : FramesPerSecond(workers.front()->feed().capture(), cameras.front().source);
+    std::fprintf(stderr, "%zu cameras fused into one surface\n", cameras.size());
+    return WallLoop(workers, fusion, out, rate, cameras.front().live).Run();
+}
+
+}  // namespace quarvel::cli
