@@ -35,4 +35,5 @@ PYBIND11_MODULE(quarvel, m) {
     python::BindTouchOptions(m);
     python::BindTracker(m);
     python::BindTouchCalibration(m);
+    python::BindFusion(m);
 }

@@ -58,6 +58,7 @@ void TakeOldNames(py::kwargs& keywords, const char* where,
 void BindTouchOptions(py::module_& m);
 void BindTracker(py::module_& m);
 void BindTouchCalibration(py::module_& m);
+void BindFusion(py::module_& m);
 
 }  // namespace quarvel::python
 

@@ -388,3 +388,44 @@ def test_a_lens_stage_where_the_pairs_support_one(tmp_path):
     back = quarvel.read_parameter_file(str(path))
     assert back.ok and back.params.lens.form == staged.params.lens.form and back.report.lens.applied
     assert quarvel.Model(back.params, (1920, 1080)).has_lens_stage
+
+
+def test_fusion_of_two_cameras_is_one_surface():
+    # Two cameras of a wall: the left shows display x 0..1280 at twice its
+    # pixels, the right x 1000..2280; a finger in the overlap is seen by both.
+    def camera(shift):
+        params = quarvel.CalibrationParams()
+        params.image_width, params.image_height = 640, 480
+        params.matrix = np.array([[2.0, 0, shift], [0, 2.0, 0], [0, 0, 1]])
+        return quarvel.TouchTracker(params, display=(2280, 960), background_frames=3, confirm_next_frame=False)
+
+    trackers = [camera(0.0), camera(1000.0)]
+    fusion = quarvel.TouchFusion(silent_seconds=0.2)
+    for i, t in enumerate(trackers):
+        assert fusion.add_camera(f"camera {i}", t.model) == i
+    for i in range(3):
+        for k, t in enumerate(trackers):
+            assert fusion.push(k, t.track(_ir_frame([], seed=i), time=i / 30))
+        assert len(fusion.fuse(i / 30)) == 0
+    seen = []
+    for i in range(3, 8):
+        frames = [t.track(_ir_frame([(550.0, 200.0)] if k == 0 else [(50.0, 200.0)], seed=i + 10 * k), time=i / 30)
+                  for k, t in enumerate(trackers)]
+        for k, f in enumerate(frames):
+            fusion.push(k, f)
+        fused = fusion.fuse(i / 30)
+        assert len(fused) == 1, [str(c) for c in fused]
+        xs = sorted(f[0].x for f in frames)
+        assert xs[0] - 1e-6 <= fused[0].x <= xs[1] + 1e-6
+        seen.append(fused[0].id)
+    assert len(set(seen)) == 1
+    assert [c.name for c in fusion.cameras] == ["camera 0", "camera 1"]
+    # The right camera falls silent: the finger the left one sees stays.
+    for i in range(8, 20):
+        fusion.push(0, trackers[0].track(_ir_frame([(550.0, 200.0)], seed=i), time=i / 30))
+        fused = fusion.fuse(i / 30)
+        assert [c.id for c in fused if c.state != "up"] == seen[:1]
+    assert [c.state for c in fusion.lift_all()] == ["up"]
+    assert not fusion.push(5, frames[0])
+    with pytest.raises(TypeError):
+        quarvel.TouchFusion(no_such_option=1)
