@@ -65,6 +65,8 @@ awk -F, '
            ratio("BM_TrackSpeckStorm/640/480/1600/3", "BM_TrackFrame/640/480"), 3.0)
     report("A frame of 4800 single-pixel specks vs a clean frame", \
            ratio("BM_TrackSpeckStorm/640/480/4800/1", "BM_TrackFrame/640/480"), 3.0)
+    us = 1e6 / ips["BM_FuseFourCameras"]
+    printf "%-62s %6.1f us (target <= 100 us) %s\n", "Fusing 20 contacts from 4 cameras, one frame", us, (us <= 100 ? "met" : "NOT MET")
     printf "%-62s %6.0f loads/s\n", "ReadIniParam of the example file, with the load report", ips["BM_ReadIniParam"]
     split(",BM_LoadDisplayNamingNoServer,BM_LoadAgainstAGoneServer", loads, ",")
     split(",a DISPLAY naming no server,a killed X server (its socket left)", what, ",")
