@@ -102,6 +102,7 @@ int RunDisplays(const Args& args);
 int RunCalibrate(const Args& args);
 int RunPattern(const Args& args);
 int RunTrack(const Args& args);
+int RunFuse(const Args& args);
 
 }  // namespace quarvel::cli
 

@@ -33,6 +33,10 @@ constexpr const char* kMainHelp =
     "                                      show targets, measure each touch through camera N, fit\n"
     "  track PARAMS --video FILE | --camera N [--json] [--tuio HOST:PORT] [--uinput] [--show]\n"
     "                                      fingers seen by the camera as calibrated touches\n"
+    "  track A.ini --video a.avi B.ini --video b.avi ...\n"
+    "                                      several cameras fused into one surface\n"
+    "  fuse --listen PORT --member NAME=PARAMS ... --display WxH [--json] [--tuio HOST:PORT] [--uinput]\n"
+    "                                      a wall's hub: members' TUIO fused into one surface\n"
     "\n"
     "options:\n"
     "  --display WxH|NAME  (every command that loads) fit to this size or output\n"
@@ -72,6 +76,9 @@ int Dispatch(std::string_view command, const quarvel::cli::Args& args) {
     }
     if (command == "track") {
         return RunTrack(args);
+    }
+    if (command == "fuse") {
+        return RunFuse(args);
     }
     return UsageError("", "unknown command '" + std::string(command) + "'");
 }

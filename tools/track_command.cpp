@@ -22,6 +22,7 @@
 #include "stop_signals.h"
 #include "track_outputs.h"
 #include "track_setup.h"
+#include "pacer.h"
 #include "track_view.h"
 
 namespace quarvel::cli {
@@ -82,6 +83,14 @@ constexpr const char* kHelp =
     "  --camera-timeout S  (--camera) a camera or stream that stops delivering is\n"
     "                      opened again and again; after S seconds (default 30)\n"
     "                      the run ends with exit status 2\n"
+    "  --realtime          (--video) frames at the video's own rate, as a camera\n"
+    "                      would deliver them\n"
+    "  --start-at T        (--video) the replay's first frame at Unix time T\n"
+    "                      (seconds; implies --realtime): recordings of one wall\n"
+    "                      replay in step on several machines\n"
+    "  --source NAME       (--tuio) a member of a wall: its bundles name it NAME\n"
+    "                      and carry each frame's time in their time tag, for a\n"
+    "                      hub (quarvel fuse)\n"
     "  --frames-per-second RATE\n"
     "                      (--video) the video's frame rate, for the frames'\n"
     "                      times and TUIO speeds (default: what the video says,\n"
@@ -112,6 +121,7 @@ struct TrackConfig {
     TrackerOptions options;
     double cameraTimeout = 30.0;
     std::optional<double> fps;
+    ReplayOptions replay;
 };
 
 bool CanWriteImage(const std::string& path) {
@@ -148,6 +158,9 @@ std::optional<std::string> ReadTrackConfig(const ParsedArgs& parsed, TrackConfig
     config.input = parsed.Get(config.live ? "camera" : "video");
     if (const auto error = RefuseUnused(parsed, {config.live ? "frames-per-second" : "camera-timeout"},
                                         config.live ? "--video" : "--camera")) {
+        return error;
+    }
+    if (const auto error = ReadReplayOptions(parsed, config.live, config.replay)) {
         return error;
     }
     return ReadTrackOptions(parsed, config.options, config.cameraTimeout, config.fps);
@@ -190,6 +203,27 @@ std::optional<std::string> ReadTrackOptions(const ParsedArgs& parsed, TrackerOpt
     options = config.options;
     cameraTimeout = config.cameraTimeout;
     framesPerSecond = config.fps;
+    return std::nullopt;
+}
+
+std::optional<std::string> ReadReplayOptions(const ParsedArgs& parsed, bool live, ReplayOptions& replay) {
+    if (live) {
+        if (const auto error = RefuseUnused(parsed, {"realtime", "start-at"}, "--video")) {
+            return error;
+        }
+    }
+    replay.realtime = parsed.Has("realtime") || parsed.Has("start-at");
+    if (parsed.Has("start-at")) {
+        const auto at = ParseNumber(parsed.Get("start-at"));
+        if (!at || *at < 0) {
+            return std::string("--start-at needs a moment in Unix seconds");
+        }
+        replay.startAt = *at;
+    }
+    if (parsed.Has("source") && !parsed.Has("tuio")) {
+        return std::string("--source names this camera to a hub: it needs --tuio HUB:PORT");
+    }
+    replay.source = parsed.Get("source");
     return std::nullopt;
 }
 
@@ -290,8 +324,9 @@ void SayBackground(const TouchTracker& tracker, long long frames) {
 // One run of frames through the tracker and out.
 class TrackLoop {
 public:
-    TrackLoop(CameraFeed& feed, const TrackConfig& config, double fps, TouchTracker& tracker, TrackOutputs& out)
-        : feed_(feed), config_(config), fps_(fps), tracker_(tracker), out_(out) {}
+    TrackLoop(CameraFeed& feed, const TrackConfig& config, double fps, TouchTracker& tracker, TrackOutputs& out,
+              const Pacer* pacer)
+        : feed_(feed), config_(config), fps_(fps), tracker_(tracker), out_(out), pacer_(pacer) {}
 
     int Run();
 
@@ -314,6 +349,7 @@ private:
     double fps_;
     TouchTracker& tracker_;
     TrackOutputs& out_;
+    const Pacer* pacer_;
     const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
     const StopSignals stopSignals_;
     long long frames_ = 0;
@@ -333,7 +369,7 @@ bool TrackLoop::LiftAll() {
 
 bool TrackLoop::Next(cv::Mat& frame, int& status) {
     const auto stop = [] { return StopSignals::Received() != 0; };
-    if (stop()) {
+    if (stop() || (pacer_ != nullptr && !pacer_->Wait(frames_, stop))) {
         return false;
     }
     const CameraFeed::Read read = feed_.Next(
@@ -451,6 +487,9 @@ int RunTrack(const Args& args) {
                                  {"absorb-seconds", 0, true, "still-seconds"},
                                  {"coast-frames", 0, true},
                                  {"camera-timeout", 0, true},
+                                 {"realtime", 0, false},
+                                 {"start-at", 0, true},
+                                 {"source", 0, true},
                                  kDisplayOption};
     known.insert(known.end(), BlobOptionList().begin(), BlobOptionList().end());
     Args rest;
@@ -488,7 +527,14 @@ int RunTrack(const Args& args) {
     }
     TouchTracker tracker(*model, config.options);
     try {
-        return TrackLoop(feed, config, fps, tracker, out).Run();
+        std::optional<Pacer> pacer;
+        if (config.replay.realtime) {
+            pacer.emplace(fps, config.replay.startAt);
+        }
+        if (!config.replay.source.empty() && out.tuio) {
+            out.tuio->SetMember(config.replay.source, pacer ? pacer->start() : UnixNow());
+        }
+        return TrackLoop(feed, config, fps, tracker, out, pacer ? &*pacer : nullptr).Run();
     } catch (const cv::Exception& e) {
         return Fail(kUsage, std::string("the frames could not be processed: ") + e.what());
     }

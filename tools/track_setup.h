@@ -3,6 +3,7 @@
 // What `quarvel track` sets up before its frames flow, for one camera and
 // for a wall of several.
 
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +20,14 @@ namespace quarvel::cli {
 // from the command line. The error message, or nullopt.
 std::optional<std::string> ReadTrackOptions(const ParsedArgs& parsed, TrackerOptions& options, double& cameraTimeout,
                                             std::optional<double>& framesPerSecond);
+// How frames are delivered and sent on beyond the tracker's options.
+struct ReplayOptions {
+    bool realtime = false;  // --realtime: a video's frames at its own rate
+    double startAt = std::numeric_limits<double>::quiet_NaN();  // --start-at: Unix seconds (NaN: at once)
+    std::string source;     // --source: the name a hub knows this camera by (empty: not a member)
+};
+// --realtime, --start-at, --source. The error message, or nullopt.
+std::optional<std::string> ReadReplayOptions(const ParsedArgs& parsed, bool live, ReplayOptions& replay);
 // The calibration in `params`, and the display it maps to: the one named,
 // else the one the file was calibrated for, else the one a load would
 // use. Exit status.
@@ -38,6 +47,7 @@ struct WallCamera {
 std::vector<WallCamera> SplitCameras(const Args& args, const std::vector<Option>& options, Args& rest);
 // `quarvel track` of several cameras fused into one surface.
 int RunWallTrack(const ParsedArgs& parsed, const std::vector<WallCamera>& cameras);
+
 
 }  // namespace quarvel::cli
 

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <algorithm>
 
 #include <lo/lo.h>
 
@@ -35,6 +36,22 @@ bool SplitTarget(const std::string& target, std::string& host, std::string& port
 // TUIO session ids are 32-bit: a contact id beyond them wraps around,
 // which no receiver can tell from a new session.
 int SessionId(long long id) { return static_cast<int>(static_cast<std::uint32_t>(id) & 0x7fffffffu); }
+
+}  // namespace
+
+double UnixSeconds(const lo_timetag& tag) {
+    return static_cast<double>(tag.sec) - kNtpToUnix + static_cast<double>(tag.frac) / 4294967296.0;
+}
+
+lo_timetag Timetag(double unixSeconds) {
+    const double ntp = unixSeconds + kNtpToUnix;
+    lo_timetag tag;
+    tag.sec = static_cast<std::uint32_t>(std::floor(ntp));
+    tag.frac = static_cast<std::uint32_t>(std::min((ntp - std::floor(ntp)) * 4294967296.0, 4294967295.0));
+    return tag;
+}
+
+namespace {
 
 }  // namespace
 
@@ -78,16 +95,28 @@ TuioSender::TuioSender(int socket, std::vector<unsigned char> address, cv::Size 
 
 TuioSender::~TuioSender() { close(socket_); }
 
+void TuioSender::SetMember(const std::string& name, double epoch) {
+    source_ = name;
+    epoch_ = epoch;
+    member_ = true;
+}
+
 bool TuioSender::Send(const std::vector<Contact>& contacts, double seconds) {
     const double width = display_.width > 0 ? display_.width : 1.0;
     const double height = display_.height > 0 ? display_.height : 1.0;
-    lo_timetag immediately;  // LO_TT_IMMEDIATE, which is a C compound literal
-    immediately.sec = 0;
-    immediately.frac = 1;
-    lo_bundle bundle = lo_bundle_new(immediately);
+    lo_timetag tag;  // LO_TT_IMMEDIATE, which is a C compound literal
+    tag.sec = 0;
+    tag.frac = 1;
+    if (member_) {
+        lo_timetag now;
+        lo_timetag_now(&now);
+        const double taken = std::min(epoch_ + seconds, UnixSeconds(now));
+        tag = Timetag(taken);
+    }
+    lo_bundle bundle = lo_bundle_new(tag);
     lo_message source = lo_message_new();
     lo_message_add_string(source, "source");
-    lo_message_add_string(source, "quarvel");
+    lo_message_add_string(source, source_.c_str());
     lo_bundle_add_message(bundle, "/tuio/2Dcur", source);
 
     lo_message alive = lo_message_new();

@@ -6,11 +6,16 @@
 #include <string>
 #include <vector>
 
+#include <lo/lo.h>
 #include <opencv2/core.hpp>
 
 #include <quarvel/touch.h>
 
 namespace quarvel::cli {
+// OSC time tags count seconds from 1900 (NTP); Unix seconds from 1970.
+inline constexpr double kNtpToUnix = 2208988800.0;
+double UnixSeconds(const lo_timetag& tag);
+lo_timetag Timetag(double unixSeconds);
 
 // TUIO 1.1 cursors (the /tuio/2Dcur profile) over OSC on UDP, one bundle
 // per frame: "source", "alive" with the session ids down, one "set s x y X
@@ -30,6 +35,11 @@ public:
     TuioSender(const TuioSender&) = delete;
     TuioSender& operator=(const TuioSender&) = delete;
 
+    // A member of a wall: "source" names it `name`, and each bundle's time
+    // tag is its frame's time, `epoch` (Unix seconds) + the frame's seconds
+    // (never later than the moment it is sent). Without, the source is
+    // "quarvel" and bundles are for immediate use.
+    void SetMember(const std::string& name, double epoch);
     // The frame's contacts, taken at `seconds`. False when the bundle could
     // not be sent (the reason in error()).
     bool Send(const std::vector<Contact>& contacts, double seconds);
@@ -47,6 +57,9 @@ private:
     std::vector<unsigned char> address_;  // the receiver's sockaddr
     cv::Size display_;
     int fseq_ = 0;
+    std::string source_ = "quarvel";
+    double epoch_ = 0.0;
+    bool member_ = false;
     std::map<long long, Motion> motion_;  // by session id
     std::string error_;
     std::vector<unsigned char> packet_;

@@ -14,6 +14,7 @@
 
 #include "camera_feed.h"
 #include "camera_source.h"
+#include "pacer.h"
 #include "stop_signals.h"
 #include "track_setup.h"
 
@@ -44,8 +45,9 @@ public:
 
     bool Open() { return feed_.Open(); }
     CameraFeed& feed() { return feed_; }
-    void Start(double fps, Clock::time_point started, std::mutex& m, std::condition_variable& changed,
-               const std::atomic<bool>& stopping) {
+    void Start(double fps, const Pacer* pacer, Clock::time_point started, std::mutex& m,
+               std::condition_variable& changed, const std::atomic<bool>& stopping) {
+        pacer_ = pacer;
         thread_ = std::thread([=, &m, &changed, &stopping] { Run(fps, started, m, changed, stopping); });
     }
     void Join() {
@@ -64,6 +66,12 @@ private:
         const auto stop = [&stopping] { return stopping.load() || StopSignals::Received() != 0; };
         cv::Mat frame;
         for (long long n = 0;; ++n) {
+            if (pacer_ != nullptr && !pacer_->Wait(n, stop)) {
+                const std::lock_guard<std::mutex> lock(m);
+                ended = true;
+                changed.notify_all();
+                return;
+            }
             const CameraFeed::Read read = feed_.Next(
                 frame, stop,
                 [this] { std::fprintf(stderr, "quarvel: the camera '%s' stopped delivering frames; opening it again\n",
@@ -94,18 +102,19 @@ private:
     CameraFeed feed_;
     TouchTracker tracker_;
     bool live_;
+    const Pacer* pacer_ = nullptr;
     std::thread thread_;
 };
 
 class WallLoop {
 public:
     WallLoop(std::vector<std::unique_ptr<CameraWorker>>& workers, TouchFusion& fusion, TrackOutputs& out, double fps,
-             bool live)
-        : workers_(workers), fusion_(fusion), out_(out), fps_(fps), live_(live) {}
+             bool live, const Pacer* pacer)
+        : workers_(workers), fusion_(fusion), out_(out), fps_(fps), live_(live), pacer_(pacer) {}
 
     int Run() {
         for (auto& w : workers_) {
-            w->Start(fps_, started_, m_, changed_, stopping_);
+            w->Start(fps_, pacer_, started_, m_, changed_, stopping_);
         }
         int status = kSuccess;
         while (status == kSuccess && StopSignals::Received() == 0 && Gather()) {
@@ -194,6 +203,7 @@ private:
     TrackOutputs& out_;
     double fps_;
     bool live_;
+    const Pacer* pacer_;
     const StopSignals stopSignals_;
     const Clock::time_point started_ = Clock::now();
     std::mutex m_;
@@ -284,6 +294,10 @@ int RunWallTrack(const ParsedArgs& parsed, const std::vector<WallCamera>& camera
     if (const auto error = ReadTrackOptions(parsed, options, timeout, fps)) {
         return UsageError("track ", "track: " + *error);
     }
+    ReplayOptions replay;
+    if (const auto error = ReadReplayOptions(parsed, cameras.front().live, replay)) {
+        return UsageError("track ", "track: " + *error);
+    }
     std::vector<Model> models;
     if (const int status = LoadWall(parsed, cameras, models); status != kSuccess) {
         return status;
@@ -304,7 +318,14 @@ int RunWallTrack(const ParsedArgs& parsed, const std::vector<WallCamera>& camera
     }
     const double rate = fps ? *fps : FramesPerSecond(workers.front()->feed().capture(), cameras.front().source);
     std::fprintf(stderr, "%zu cameras fused into one surface\n", cameras.size());
-    return WallLoop(workers, fusion, out, rate, cameras.front().live).Run();
+    std::optional<Pacer> pacer;
+    if (replay.realtime) {
+        pacer.emplace(rate, replay.startAt);
+    }
+    if (!replay.source.empty() && out.tuio) {
+        out.tuio->SetMember(replay.source, pacer ? pacer->start() : UnixNow());
+    }
+    return WallLoop(workers, fusion, out, rate, cameras.front().live, pacer ? &*pacer : nullptr).Run();
 }
 
 }  // namespace quarvel::cli
