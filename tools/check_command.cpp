@@ -10,12 +10,15 @@
 #include <quarvel/quarvel.h>
 
 #include "cli_common.h"
+#include "track_setup.h"
+#include "wall_check.h"
 
 namespace quarvel::cli {
 namespace {
 
 constexpr const char* kHelp =
     "usage: quarvel check [--display WxH|NAME] PARAMS\n"
+    "       quarvel check [--display WxH] A.ini [--frame A.png] B.ini [--frame B.png] ... [-o COVERAGE.png]\n"
     "\n"
     "Loads the parameter file PARAMS and reports what the load found: the\n"
     "encoding it was read as; each of the 21 entries with its value, or\n"
@@ -33,6 +36,14 @@ constexpr const char* kHelp =
     "reported; their absence is a note.\n"
     "\n"
     "  --display WxH|NAME  fit to this display size or RandR/Wayland output\n"
+    "\n"
+    "A wall (several PARAMS, one per camera): how much of the display at least\n"
+    "one camera sees and how much two or more see, each camera's share, and each\n"
+    "overlap. Where each camera's PARAMS is followed by --frame, a frame of it\n"
+    "with the validation (or calibration) pattern shown on the whole display,\n"
+    "each overlap also says how far the two calibrations put the targets both\n"
+    "see apart (display px, rms and max): a seam over 1 px is a finding.\n"
+    "-o COVERAGE.png draws the coverage, a pixel every 4 display pixels.\n"
     "\n"
     "exit status: 0 the 12 entries the correction uses present and no warning,\n"
     "             1 otherwise, 2 usage error or unreadable file\n";
@@ -193,12 +204,21 @@ int PrintVerdict(const Findings& f) {
 
 int RunCheck(const Args& args) {
     ParsedArgs parsed;
-    if (const auto error = ParseOptions(args, {kDisplayOption}, parsed)) {
+    const std::vector<Option> known = {kDisplayOption, {"frame", 0, true}, {"output", 'o', true}};
+    Args rest;
+    const std::vector<WallCamera> wall = SplitCameras(args, known, {"frame"}, rest);
+    if (const auto error = ParseOptions(wall.empty() ? args : rest, known, parsed)) {
         return UsageError("check ", *error);
     }
     if (parsed.help) {
         std::fputs(kHelp, stdout);
         return kSuccess;
+    }
+    if (!wall.empty()) {
+        return RunWallCheck(parsed, wall);
+    }
+    if (const auto error = RefuseUnused(parsed, {"frame", "output"}, "a wall (several PARAMS)")) {
+        return UsageError("check ", "check: " + *error);
     }
     if (parsed.positional.size() != 1) {
         return UsageError("check ", "check: expected exactly one PARAMS file");

@@ -493,7 +493,7 @@ int RunTrack(const Args& args) {
                                  kDisplayOption};
     known.insert(known.end(), BlobOptionList().begin(), BlobOptionList().end());
     Args rest;
-    const std::vector<WallCamera> wall = SplitCameras(args, known, rest);
+    const std::vector<WallCamera> wall = SplitCameras(args, known, {"video", "camera"}, rest);
     if (const auto error = ParseOptions(wall.empty() ? args : rest, known, parsed)) {
         return UsageError("track ", "track: " + *error);
     }

@@ -36,15 +36,19 @@ int LoadCalibration(const ParsedArgs& parsed, const std::string& params, std::op
 // socket). Exit status.
 int OpenOutputs(const ParsedArgs& parsed, const Model& model, TrackOutputs& out);
 
-// One camera of a wall: its parameter file and where its frames come from.
+// One camera of a wall: its parameter file and what follows it (where its
+// frames come from, the frame to check it on).
 struct WallCamera {
     std::string params;
     std::string source;
-    bool live = false;  // --camera
+    std::string option;  // the option that named the source ("video", "camera", "frame"); "" none
+    bool live() const { return option == "camera"; }
 };
-// The cameras named as "PARAMS --video FILE" or "PARAMS --camera N", in
-// turn; `rest` the other arguments. Empty when the line names at most one.
-std::vector<WallCamera> SplitCameras(const Args& args, const std::vector<Option>& options, Args& rest);
+// The cameras named as "PARAMS --NAME VALUE" for a NAME of `perCamera`
+// ("--video FILE", "--camera N"), in turn; `rest` the other arguments.
+// Empty when the line names at most one PARAMS.
+std::vector<WallCamera> SplitCameras(const Args& args, const std::vector<Option>& options,
+                                     const std::vector<std::string_view>& perCamera, Args& rest);
 // `quarvel track` of several cameras fused into one surface.
 int RunWallTrack(const ParsedArgs& parsed, const std::vector<WallCamera>& cameras);
 

@@ -2,6 +2,7 @@
 // cameras, each read and tracked on a thread of its own, fused into one
 // surface.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -38,7 +39,7 @@ const Option* Find(const std::vector<Option>& options, std::string_view name) {
 class CameraWorker {
 public:
     CameraWorker(const WallCamera& camera, const Model& model, const TrackerOptions& options, double timeout)
-        : feed_(camera.source, camera.live, timeout), tracker_(model, options), live_(camera.live) {}
+        : feed_(camera.source, camera.live(), timeout), tracker_(model, options), live_(camera.live()) {}
     ~CameraWorker() { Join(); }
     CameraWorker(const CameraWorker&) = delete;
     CameraWorker& operator=(const CameraWorker&) = delete;
@@ -235,7 +236,8 @@ int LoadWall(const ParsedArgs& parsed, const std::vector<WallCamera>& cameras, s
 
 }  // namespace
 
-std::vector<WallCamera> SplitCameras(const Args& args, const std::vector<Option>& options, Args& rest) {
+std::vector<WallCamera> SplitCameras(const Args& args, const std::vector<Option>& options,
+                                     const std::vector<std::string_view>& perCamera, Args& rest) {
     std::vector<WallCamera> cameras;
     rest.clear();
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -257,9 +259,10 @@ std::vector<WallCamera> SplitCameras(const Args& args, const std::vector<Option>
             }
             const bool inlineValue = isLong && equals != std::string_view::npos;
             const bool takesNext = o != nullptr && o->takesValue && !inlineValue && i + 1 < args.size();
-            if ((name == "video" || name == "camera") && !cameras.empty() && (inlineValue || takesNext)) {
+            const bool ours = std::find(perCamera.begin(), perCamera.end(), name) != perCamera.end();
+            if (ours && !cameras.empty() && (inlineValue || takesNext)) {
                 cameras.back().source = std::string(inlineValue ? token.substr(equals + 1) : args[++i]);
-                cameras.back().live = name == "camera";
+                cameras.back().option = std::string(name);
                 continue;
             }
             rest.push_back(token);
@@ -268,7 +271,7 @@ std::vector<WallCamera> SplitCameras(const Args& args, const std::vector<Option>
             }
             continue;
         }
-        cameras.push_back({std::string(token), {}, false});
+        cameras.push_back({std::string(token), {}, {}});
     }
     if (cameras.size() <= 1) {
         return {};
@@ -281,7 +284,7 @@ int RunWallTrack(const ParsedArgs& parsed, const std::vector<WallCamera>& camera
         if (camera.source.empty()) {
             return UsageError("track ", "track: '" + camera.params + "' needs its --video FILE or --camera N after it");
         }
-        if (camera.live != cameras.front().live) {
+        if (camera.live() != cameras.front().live()) {
             return UsageError("track ", "track: give every camera --video, or every one --camera");
         }
     }
@@ -295,7 +298,7 @@ int RunWallTrack(const ParsedArgs& parsed, const std::vector<WallCamera>& camera
         return UsageError("track ", "track: " + *error);
     }
     ReplayOptions replay;
-    if (const auto error = ReadReplayOptions(parsed, cameras.front().live, replay)) {
+    if (const auto error = ReadReplayOptions(parsed, cameras.front().live(), replay)) {
         return UsageError("track ", "track: " + *error);
     }
     std::vector<Model> models;
@@ -311,7 +314,7 @@ int RunWallTrack(const ParsedArgs& parsed, const std::vector<WallCamera>& camera
     for (std::size_t k = 0; k < cameras.size(); ++k) {
         workers.push_back(std::make_unique<CameraWorker>(cameras[k], models[k], options, timeout));
         if (!workers.back()->Open()) {
-            return Fail(kUsage, cameras[k].live ? "cannot open camera '" + cameras[k].source + "'"
+            return Fail(kUsage, cameras[k].live() ? "cannot open camera '" + cameras[k].source + "'"
                                                 : "cannot read video '" + cameras[k].source + "'");
         }
         fusion.AddCamera(cameras[k].params, models[k], options.blobs.fingerDiameter);
@@ -325,7 +328,7 @@ int RunWallTrack(const ParsedArgs& parsed, const std::vector<WallCamera>& camera
     if (!replay.source.empty() && out.tuio) {
         out.tuio->SetMember(replay.source, pacer ? pacer->start() : UnixNow());
     }
-    return WallLoop(workers, fusion, out, rate, cameras.front().live, pacer ? &*pacer : nullptr).Run();
+    return WallLoop(workers, fusion, out, rate, cameras.front().live(), pacer ? &*pacer : nullptr).Run();
 }
 
 }  // namespace quarvel::cli

@@ -114,6 +114,16 @@ cv::Point2d WallRig::CameraOf(int camera, const cv::Point2d& display) const {
     return c.truth.CameraOf({local})[0];
 }
 
+std::function<cv::Point2d(const cv::Point2d&)> WallRig::DisplayOf(int camera) const {
+    const Camera* c = cameras_[static_cast<std::size_t>(camera)].get();
+    const cv::Size display = layout_.display;
+    return [c, display, local = c->truth.Mapping()](const cv::Point2d& p) {
+        const cv::Point2d d = c->Display(local(p));
+        const bool on = d.x >= -0.5 && d.y >= -0.5 && d.x <= display.width - 0.5 && d.y <= display.height - 0.5;
+        return on ? d : cv::Point2d(std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN());
+    };
+}
+
 cv::Mat WallRig::Render(int camera, int frame, const std::vector<cv::Point2d>& fingers) {
     std::vector<cv::Point2d> seen;
     for (const cv::Point2d& f : fingers) {

@@ -7,6 +7,7 @@
 // is calibrated the way an installer would, from targets shown on its
 // tile and measured with a little noise, by the library's fit; the rig
 // keeps both, and judges against the truth.
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,6 +46,9 @@ public:
     // Where camera `camera` sees display position `display`, by the truth;
     // NaN where the camera does not look (well outside its tile).
     cv::Point2d CameraOf(int camera, const cv::Point2d& display) const;
+    // Where each pixel of the camera looks on the display, by the truth; NaN
+    // beyond the display (for a CameraRig showing it pictures).
+    std::function<cv::Point2d(const cv::Point2d&)> DisplayOf(int camera) const;
     // Frame `frame` of the camera with fingers at these display positions.
     cv::Mat Render(int camera, int frame, const std::vector<cv::Point2d>& fingers);
     // The calibration written as a parameter file at `path`.

@@ -9,19 +9,24 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 #include <quarvel/calibration.h>
 #include <quarvel/parameter_file.h>
+#include <quarvel/pattern.h>
 #include <quarvel/quarvel.h>
 
 #include "support/fixtures.h"
 #include "support/synthetic.h"
+#include "support/camera_rig.h"
 #include "support/tool.h"
+#include "support/wall_rig.h"
 
 namespace {
 
@@ -131,6 +136,56 @@ TEST_F(ToolCheck, CheckWarnsOfAnotherDisplayWithOrWithoutBarrel) {
         const Result same = Run({"check", "--display", "1920x1080", file});
         EXPECT_EQ(same.status, 0) << "focal " << focal << "\n" << same.out;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A wall of two cameras: how much of the display they see, once and twice,
+// and on a frame of the pattern from each, how far their calibrations put
+// the targets both see apart; then one camera knocked after calibration.
+TEST_F(ToolCheck, AWallsCoverageAndSeams) {
+    quarvel::test::WallRig rig{quarvel::test::WallLayout()};
+    const quarvel::PatternPicture pattern = quarvel::MakeValidationPattern(1920, 1080);
+    ASSERT_TRUE(pattern.ok);
+    std::vector<std::string> params, frames;
+    for (int k = 0; k < rig.cameras(); ++k) {
+        params.push_back((dir.path() / ("camera" + std::to_string(k) + ".ini")).string());
+        ASSERT_TRUE(rig.WriteParams(k, params.back()));
+        quarvel::test::CameraRig camera(rig.layout().camera, rig.layout().display, rig.DisplayOf(k),
+                                        quarvel::test::RigOptions());
+        frames.push_back((dir.path() / ("camera" + std::to_string(k) + ".png")).string());
+        ASSERT_TRUE(cv::imwrite(frames.back(), camera.See(pattern.picture)));
+    }
+    const std::string picture = (dir.path() / "coverage.png").string();
+    const auto r = Run({"check", params[0], "--frame", frames[0], params[1], "--frame", frames[1], "-o", picture});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    const std::regex coverage(R"(coverage: ([0-9.]+) % of the display seen by at least one camera, ([0-9.]+) % by two)");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.out, m, coverage)) << r.out;
+    EXPECT_GT(std::stod(m[1]), 99.0);
+    EXPECT_GT(std::stod(m[2]), 16.0);  // the tiles overlap by 16 % of the width, the views by a little more
+    EXPECT_LT(std::stod(m[2]), 25.0);
+    const std::regex seam(R"(disagreement over (\d+) targets both see: rms ([0-9.]+), max ([0-9.]+))");
+    ASSERT_TRUE(std::regex_search(r.out, m, seam)) << r.out;
+    EXPECT_GE(std::stoi(m[1]), 10);
+    EXPECT_LT(std::stod(m[3]), 0.5);
+    EXPECT_EQ(cv::imread(picture).size(), cv::Size(480, 270));
+    // Knocked after calibration: the right camera's picture moved by 3 px.
+    const cv::Mat seen = cv::imread(frames[1], cv::IMREAD_GRAYSCALE);
+    cv::Mat moved;
+    cv::warpAffine(seen, moved, cv::Matx23d(1, 0, 3, 0, 1, 0), seen.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    ASSERT_TRUE(cv::imwrite(frames[1], moved));
+    const auto bad = Run({"check", params[0], "--frame", frames[0], params[1], "--frame", frames[1]});
+    EXPECT_EQ(bad.status, 1) << bad.out;
+    EXPECT_NE(bad.out.find("the seam will show"), std::string::npos) << bad.out;
+    // Without frames the seams are not measured; a frame without its
+    // calibration before it is refused.
+    const auto plain = Run({"check", params[0], params[1]});
+    EXPECT_EQ(plain.status, 0) << plain.out;
+    EXPECT_NE(plain.out.find("not measured"), std::string::npos);
+    EXPECT_EQ(Run({"check", params[0], "--frame", frames[0]}).status, 2);
 }
 
 }  // namespace
