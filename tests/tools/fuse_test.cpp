@@ -123,7 +123,7 @@ protected:
                 }
                 char name[32];
                 std::snprintf(name, sizeof name, "%04d.png", f);
-                ASSERT_TRUE(cv::imwrite((folder / name).string(), rig_.Render(k, f, down)));
+                ASSERT_TRUE(cv::imwrite((folder / name).string(), rig_.Render(k, f, down), {cv::IMWRITE_PNG_COMPRESSION, 1}));
             }
             params_.push_back((folder / "wall.ini").string());
             ASSERT_TRUE(rig_.WriteParams(k, params_.back()));

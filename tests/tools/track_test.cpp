@@ -493,7 +493,7 @@ TEST_F(ToolTrack, TwoCamerasOfAWallAreOneSurface) {
             }
             char name[32];
             std::snprintf(name, sizeof name, "%04d.png", f);
-            ASSERT_TRUE(cv::imwrite((folder / name).string(), rig.Render(k, f, down)));
+            ASSERT_TRUE(cv::imwrite((folder / name).string(), rig.Render(k, f, down), {cv::IMWRITE_PNG_COMPRESSION, 1}));
         }
         const std::string params = (folder / "wall.ini").string();
         ASSERT_TRUE(rig.WriteParams(k, params));
