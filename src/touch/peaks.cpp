@@ -95,8 +95,7 @@ bool PeakFinder::HasCore(const Patch& patch, int peak, double height, int core) 
     return false;
 }
 
-std::vector<Peak> PeakFinder::Find(const Patch& patch, const PeakRules& rules) {
-    Smooth(patch);
+void PeakFinder::Flood(const Patch& patch) {
     const auto higher = [this](int a, int b) {  // a above b: by light, then by place
         const float sa = smooth_[static_cast<std::size_t>(a)];
         const float sb = smooth_[static_cast<std::size_t>(b)];
@@ -109,15 +108,15 @@ std::vector<Peak> PeakFinder::Find(const Patch& patch, const PeakRules& rules) {
         }
     }
     std::sort(order_.begin(), order_.end(), higher);
-    // Flooding from the top: each pixel joins the sets of the higher pixels
-    // beside it; where it joins two, the lower top's prominence is its
-    // height above this saddle, and its set goes into the higher one's.
+    // Each pixel joins the sets of the higher pixels beside it; where it
+    // joins two, the lower top's prominence is its height above this
+    // saddle, and its set goes into the higher one's.
     const std::size_t n = smooth_.size();
     parent_.assign(n, -1);
     top_.assign(n, -1);
     basin_.assign(n, -1);
     prominence_.assign(n, std::numeric_limits<double>::infinity());
-    std::vector<int> into(n, -1);  // a top that was merged: the top it went into
+    into_.assign(n, -1);
     const int w = patch.width();
     for (const int p : order_) {
         const int x = p % w;
@@ -161,12 +160,14 @@ std::vector<Peak> PeakFinder::Find(const Patch& patch, const PeakRules& rules) {
             const int lowerTop = top_[static_cast<std::size_t>(r)];
             prominence_[static_cast<std::size_t>(lowerTop)] =
                 static_cast<double>(smooth_[static_cast<std::size_t>(lowerTop)]) - smooth_[static_cast<std::size_t>(p)];
-            into[static_cast<std::size_t>(lowerTop)] = bestTop;
+            into_[static_cast<std::size_t>(lowerTop)] = bestTop;
             parent_[static_cast<std::size_t>(r)] = best;
         }
     }
-    // The significant tops, highest first; every other top's basin belongs
-    // to the significant one it drained into.
+}
+
+std::vector<int> PeakFinder::Significant(const Patch& patch, const PeakRules& rules) const {
+    const int w = patch.width();
     std::vector<int> kept;
     for (const int p : order_) {
         if (top_[static_cast<std::size_t>(p)] != p) {
@@ -186,24 +187,35 @@ std::vector<Peak> PeakFinder::Find(const Patch& patch, const PeakRules& rules) {
             kept.push_back(p);
         }
     }
+    return kept;
+}
+
+void PeakFinder::Drain(const std::vector<int>& kept) {
+    const auto significant = [&](int t) { return std::find(kept.begin(), kept.end(), t) != kept.end(); };
+    for (int& basin : basin_) {
+        int t = basin;
+        while (t >= 0 && !significant(t) && into_[static_cast<std::size_t>(t)] >= 0) {
+            t = into_[static_cast<std::size_t>(t)];
+        }
+        basin = t >= 0 && significant(t) ? t : kept.front();
+    }
+}
+
+std::vector<Peak> PeakFinder::Find(const Patch& patch, const PeakRules& rules) {
+    Smooth(patch);
+    Flood(patch);
+    const std::vector<int> kept = Significant(patch, rules);
     if (kept.empty()) {
         return {};
     }
-    const auto significant = [&](int t) { return std::find(kept.begin(), kept.end(), t) != kept.end(); };
-    for (std::size_t i = 0; i < n; ++i) {
-        int t = basin_[i];
-        while (t >= 0 && !significant(t) && into[static_cast<std::size_t>(t)] >= 0) {
-            t = into[static_cast<std::size_t>(t)];
-        }
-        basin_[i] = t >= 0 && significant(t) ? t : kept.front();
-    }
+    Drain(kept);
     std::vector<Peak> peaks;
     for (const int p : kept) {
         if ((kept.size() > 1 || rules.eachCore) && !HasCore(patch, p, rules.height, rules.core)) {
             continue;  // a speck beside a fingertip, not a fingertip
         }
         Peak peak{Vertex(patch, p), smooth_[static_cast<std::size_t>(p)], 0};
-        for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t i = 0; i < basin_.size(); ++i) {
             peak.area += basin_[i] == p && patch.owner[i] == Patch::kOwn && patch.rise[i] > rules.height ? 1 : 0;
         }
         peaks.push_back(peak);

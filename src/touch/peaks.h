@@ -39,6 +39,13 @@ private:
     int Root(int i);
     void Smooth(const Patch& patch);
     bool HasCore(const Patch& patch, int peak, double height, int core);
+    // Floods the patch from its highest pixel down: each pixel's basin, each
+    // top's prominence, and the top each merged top went into.
+    void Flood(const Patch& patch);
+    // The tops high and prominent enough, apart from each other, highest first.
+    std::vector<int> Significant(const Patch& patch, const PeakRules& rules) const;
+    // Every basin given to the significant top it drained into.
+    void Drain(const std::vector<int>& kept);
     cv::Point2d Vertex(const Patch& patch, int p) const;
 
     std::vector<float> smooth_;
@@ -47,6 +54,7 @@ private:
     std::vector<int> top_;       // per set: its highest pixel
     std::vector<int> basin_;     // per pixel: the peak whose basin it is in (-1: none yet)
     std::vector<double> prominence_;  // per pixel that is a set's top: its prominence when merged
+    std::vector<int> into_;      // per top that was merged: the top it went into (-1: none)
     std::vector<int> runs_;
 };
 
