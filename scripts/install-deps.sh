@@ -26,7 +26,7 @@ packages=(
   liblo-dev                                     # the tool: touches sent as TUIO over OSC
   libevdev-dev                                  # the tool: touches as a virtual touchscreen (uinput)
   libgtest-dev                                  # unit tests
-  libbenchmark-dev libhwy-dev                   # benchmarks (the chain on Highway beside ours)
+  libbenchmark-dev libhwy-dev                   # benchmarks; Highway also the tracker's SIMD background pass
   pybind11-dev python3-dev python3-pybind11     # the Python module
   python3-numpy python3-pytest                  # the Python module's tests
   python3-opencv                                # the Python examples (cv2 reads cameras and pictures)
