@@ -13,12 +13,22 @@ cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DQUARVEL_BENCH=ON -DQUARV
   -DQUARVEL_BUILD_TOOLS=ON -DQUARVEL_PYTHON=OFF >/dev/null
 cmake --build "$build_dir" -j "$(nproc 2>/dev/null || echo 2)" --target quarvel_bench >/dev/null
 
+# The results as JSON (Google Benchmark's CSV reporter stops at the first
+# run whose counters differ from the first run's), then as "name,items/s".
+json="$build_dir/bench.json"
 csv="$build_dir/bench.csv"
-if ! "$build_dir/bench/quarvel_bench" --benchmark_format=csv "${flags[@]}" >"$csv" 2>"$build_dir/bench.err"; then
-  echo "quarvel_bench failed after: $(tail -n 1 "$csv" | cut -d, -f1)" >&2
+if ! "$build_dir/bench/quarvel_bench" --benchmark_out="$json" --benchmark_out_format=json "${flags[@]}" \
+     >"$build_dir/bench.out" 2>"$build_dir/bench.err"; then
+  echo "quarvel_bench failed after: $(grep '^BM_' "$build_dir/bench.out" | tail -n 1 | cut -d' ' -f1)" >&2
   tail -n 20 "$build_dir/bench.err" >&2
   exit 1
 fi
+python3 - "$json" >"$csv" <<'PY'
+import json, sys
+print("name,items_per_second")
+for b in json.load(open(sys.argv[1]))["benchmarks"]:
+    print('"%s",%s' % (b["name"], b.get("items_per_second", 0)))
+PY
 grep -m1 -o 'avx512\|avx2' /proc/cpuinfo >/dev/null 2>&1 && \
   echo "processor: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), $(nproc) cores"
 
