@@ -102,6 +102,24 @@ struct TrackerOptions {
     double absorbPixels = 0.5;
     // The frames' times when Track is given none: the frame number / this.
     double framesPerSecond = 30.0;
+    // Compose the camera's measured motion since its background was first
+    // learned (drift()) into the correction, so that touches stay right
+    // after a knock until the camera is calibrated again.
+    bool followDrift = false;
+};
+
+// How far the camera has moved since its background was first learned
+// (a knock, a loose mount), measured every half second on the
+// background's own structure (the surface's frame, the illuminators' hot
+// spots) as a rotation and a shift; a change of light is not a motion.
+struct DriftStatus {
+    bool measured = false;  // the background could be registered (else the figures are 0)
+    double dx = 0.0;        // the image centre's shift, camera pixels
+    double dy = 0.0;
+    double degrees = 0.0;   // the turn, counter-clockwise as the image is shown
+    double camera = 0.0;    // the largest shift of a point of the image, camera pixels
+    double display = 0.0;   // what that does to a touch through the calibration, display pixels (the largest)
+    long long frame = -1;   // the frame it was measured on
 };
 
 enum class ContactState {
@@ -221,6 +239,8 @@ public:
     const TouchFrame& LiftAll();
     // What the background learned, and what it did since.
     BackgroundStatus background() const noexcept;
+    // How far the camera has moved since its background was learned.
+    DriftStatus drift() const noexcept;
 
     // True until the background has been learned.
     bool learning() const noexcept;

@@ -55,6 +55,8 @@ public:
         return gain_ * static_cast<double>(values_.ptr<float>(y)[x]) + offset_;
     }
     const float* Row(int y) const noexcept { return values_.ptr<float>(y); }
+    // The background learned (CV_32F), as the frame would show it at gain 1.
+    const cv::Mat& values() const noexcept { return values_; }
     double gain() const noexcept { return gain_; }
     double offset() const noexcept { return offset_; }
     double threshold() const noexcept { return threshold_; }

@@ -73,6 +73,7 @@ public:
     const BlobOptions& options() const noexcept { return background_.options(); }
     double fingerDiameter() const noexcept { return background_.fingerDiameter(); }
     BackgroundStatus status() const noexcept { return background_.status(); }
+    const cv::Mat& backgroundValues() const noexcept { return background_.values(); }
 
 private:
     struct Region {  // a connected set larger than maxArea

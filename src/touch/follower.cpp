@@ -27,7 +27,8 @@ Contact Follower::Report(const Track& t, ContactState state, const cv::Point2d& 
     c.id = t.id;
     c.cx = at.x;
     c.cy = at.y;
-    const cv::Point2d d = model_.CorrectPointSubpixel(at);
+    const bool back = drift_ != nullptr && options_.followDrift && drift_->measured();
+    const cv::Point2d d = model_.CorrectPointSubpixel(back ? drift_->Back(at) : at);
     c.x = d.x;
     c.y = d.y;
     c.area = t.area;

@@ -21,6 +21,7 @@
 #include <quarvel/touch.h>
 
 #include "touch/blob_detector.h"
+#include "touch/drift.h"
 
 namespace quarvel::detail {
 
@@ -65,6 +66,9 @@ public:
     void LiftAll(std::vector<Contact>& ups);
 
     const Model& model() const noexcept { return model_; }
+    // With followDrift, contacts are mapped where the camera saw them
+    // before it moved (the watch outlives the follower's use of it).
+    void Follow(const DriftWatch* drift) noexcept { drift_ = drift; }
 
 private:
     // For each track, the index of its blob or -1.
@@ -85,6 +89,7 @@ private:
 
     Model model_;
     TrackerOptions options_;
+    const DriftWatch* drift_ = nullptr;
     std::vector<Track> tracks_;
     long long nextId_ = 1;
 };

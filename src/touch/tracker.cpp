@@ -30,6 +30,8 @@ public:
     const TrackerOptions options;
     BlobDetector detector;
     Follower follower;
+    DriftWatch drift;
+    DriftStatus driftStatus;
     long long frames = 0;
 
 private:
@@ -40,14 +42,62 @@ private:
     void Detect(const cv::Mat& grey, std::vector<Contact>& ups);
     // The contacts by id, then those that lifted.
     void Finish(std::vector<Contact>& ups);
+    // Every half second, the background against the one first learned.
+    void WatchDrift(const cv::Mat& grey);
 
     std::vector<Blob> blobs_;
+    double lastDrift_ = 0.0;  // when the drift was last measured
     cv::Mat last_;       // the last frame, grey, to know it again
     double fresh_ = 0.0;  // when it came
 };
 
 TrackerState::TrackerState(const Model& model, const TrackerOptions& o)
-    : options(SaneTrackerOptions(o)), detector(options.blobs), follower(model, options) {}
+    : options(SaneTrackerOptions(o)), detector(options.blobs), follower(model, options) {
+    follower.Follow(&drift);
+}
+
+void TrackerState::WatchDrift(const cv::Mat& grey) {
+    if (!drift.hasReference()) {
+        drift.Reference(detector.backgroundValues());
+        return;
+    }
+    constexpr double kEverySeconds = 0.5;
+    if (driftStatus.frame >= 0 && out.t - lastDrift_ < kEverySeconds && out.t >= lastDrift_) {
+        return;
+    }
+    lastDrift_ = out.t;
+    driftStatus.frame = out.frame;
+    cv::Mat now;
+    grey.convertTo(now, CV_32F);
+    if (!drift.Measure(now)) {
+        return;
+    }
+    const cv::Matx23d& m = drift.motion();
+    const cv::Size size = detector.size();
+    const Model& model = follower.model();
+    DriftStatus s;
+    s.measured = true;
+    s.frame = out.frame;
+    const cv::Point2d centre(size.width / 2.0 - 0.5, size.height / 2.0 - 0.5);
+    const auto moved = [&m](const cv::Point2d& p) {
+        return cv::Point2d(m(0, 0) * p.x + m(0, 1) * p.y + m(0, 2), m(1, 0) * p.x + m(1, 1) * p.y + m(1, 2));
+    };
+    s.dx = moved(centre).x - centre.x;
+    s.dy = moved(centre).y - centre.y;
+    s.degrees = std::atan2(m(0, 1), m(0, 0)) * 180.0 / M_PI;
+    // The image's corners, edge middles and centre.
+    for (const double fx : {0.0, 0.5, 1.0}) {
+        for (const double fy : {0.0, 0.5, 1.0}) {
+            const cv::Point2d p(fx * (size.width - 1), fy * (size.height - 1));
+            s.camera = std::max(s.camera, cv::norm(moved(p) - p));
+            const double shift = cv::norm(model.CorrectPointSubpixel(moved(p)) - model.CorrectPointSubpixel(p));
+            if (std::isfinite(shift)) {
+                s.display = std::max(s.display, shift);
+            }
+        }
+    }
+    driftStatus = s;
+}
 
 bool TrackerState::Repeated(const cv::Mat& grey) const {
     if (last_.size() != grey.size() || last_.type() != grey.type()) {
@@ -88,6 +138,7 @@ void TrackerState::Detect(const cv::Mat& grey, std::vector<Contact>& ups) {
             follower.CoastAll(detector.size(), out.contacts, ups);
             break;
         case BlobDetector::Outcome::Detected:
+            WatchDrift(grey);
             follower.Follow(detector, grey, blobs_, out.t, out.contacts, ups);
             break;
     }
@@ -124,6 +175,8 @@ void TrackerState::Step(const cv::Mat& frame) {
     fresh_ = out.t;
     if (grey.size() != detector.size()) {
         follower.LiftAll(ups);  // the detector starts over for the new size
+        drift = DriftWatch();
+        driftStatus = DriftStatus();
     }
     Detect(grey, ups);
     Finish(ups);
@@ -173,6 +226,7 @@ const TouchFrame& TouchTracker::LiftAll() {
 }
 
 BackgroundStatus TouchTracker::background() const noexcept { return state_->detector.status(); }
+DriftStatus TouchTracker::drift() const noexcept { return state_->driftStatus; }
 
 bool TouchTracker::learning() const noexcept { return state_->detector.learning(); }
 long long TouchTracker::frames() const noexcept { return state_->frames; }

@@ -32,6 +32,25 @@ IrCamera::IrCamera(const Model& truth, const IrOptions& options, IrScene scene)
             drift_.at<float>(y, x) = static_cast<float>(0.5 + static_cast<double>(x) / width);
         }
     }
+    if (options.surroundShare != 1.0) {
+        Surround(options.surroundShare);
+    }
+}
+
+void IrCamera::Surround(double share) {
+    const cv::Size display = truth_.display();
+    for (int y = 0; y < surface_.rows; ++y) {
+        for (int x = 0; x < surface_.cols; ++x) {
+            int inside = 0;  // of 2 x 2 samples of the pixel: a soft edge
+            for (const double dy : {-0.25, 0.25}) {
+                for (const double dx : {-0.25, 0.25}) {
+                    const cv::Point2d d = truth_.CorrectPointSubpixel(cv::Point2d(x + dx, y + dy));
+                    inside += d.x >= 0 && d.y >= 0 && d.x < display.width && d.y < display.height ? 1 : 0;
+                }
+            }
+            surface_.at<float>(y, x) *= static_cast<float>(share + (1.0 - share) * inside / 4.0);
+        }
+    }
 }
 
 cv::Point2d IrCamera::CameraOf(const cv::Point2d& display) const { return truth_.InvertPoint(display); }

@@ -28,6 +28,9 @@ struct IrOptions {
     // soft-edged disc of fingerDiameter; 0: the disc.
     double fingerSigma = 0.0;
     double hotSpotLevel = 150.0;  // a static reflection, grey levels above the surface (saturating)
+    // The light beyond the display's edges as a share of the surface's: the
+    // surface's frame, where the camera sees past it (1: no frame to see).
+    double surroundShare = 1.0;
     double ambientDrift = 10.0;   // amplitude of the ambient light's swing, grey levels
     double ambientPeriod = 300.0; // frames per swing
     double blackLevel = 0.0;      // the sensor's floor, grey levels, added after the exposure and gamma
@@ -118,6 +121,8 @@ private:
     // samples a pixel.
     void Gaussian(cv::Mat& light, const cv::Point2d& centre, double sigma, double level) const;
     void Palm(cv::Mat& light, const IrScene::Palm& palm, int frame) const;
+    // Dims the surface beyond the display's edges to `share` of its light.
+    void Surround(double share);
 
     Model truth_;
     IrOptions options_;
