@@ -56,7 +56,9 @@ void BindTrackerOptions(py::module_& m) {
         .def_readwrite("absorb_seconds", &O::absorbSeconds,
                        "a contact that stays within absorb_pixels this long lifts and becomes background; 0: never")
         .def_readwrite("absorb_pixels", &O::absorbPixels)
-        .def_readwrite("frames_per_second", &O::framesPerSecond, "the frames' times when track gets none");
+        .def_readwrite("frames_per_second", &O::framesPerSecond, "the frames' times when track gets none")
+        .def_readwrite("follow_drift", &O::followDrift,
+                       "compose the camera's measured motion (TouchTracker.drift) into the correction");
     FlattenBlobs(tracker, &O::blobs);
 }
 

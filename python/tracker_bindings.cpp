@@ -75,6 +75,17 @@ void BindContact(py::module_& m) {
              py::keep_alive<0, 1>());
 }
 
+void BindDriftStatus(py::module_& m) {
+    py::class_<DriftStatus>(m, "DriftStatus", "How far the camera moved since its background was first learned.")
+        .def_readonly("measured", &DriftStatus::measured)
+        .def_readonly("dx", &DriftStatus::dx, "the image centre's shift, camera pixels")
+        .def_readonly("dy", &DriftStatus::dy)
+        .def_readonly("degrees", &DriftStatus::degrees, "the turn, counter-clockwise as the image is shown")
+        .def_readonly("camera", &DriftStatus::camera, "the largest shift of a point of the image, camera pixels")
+        .def_readonly("display", &DriftStatus::display, "what that does to a touch, display pixels")
+        .def_readonly("frame", &DriftStatus::frame, "the frame it was measured on");
+}
+
 void BindBackgroundStatus(py::module_& m) {
     py::class_<BackgroundStatus>(m, "BackgroundStatus", "What the tracker's background learned, and did since.")
         .def_readonly("learned", &BackgroundStatus::learned)
@@ -94,6 +105,7 @@ void BindBackgroundStatus(py::module_& m) {
 void BindTracker(py::module_& m) {
     BindContact(m);
     BindBackgroundStatus(m);
+    BindDriftStatus(m);
     py::class_<SharedTracker>(m, "TouchTracker",
                               "Fingers in camera frames as contacts on the display, through a calibration. Safe to "
                               "share between threads (one frame at a time).")
@@ -124,6 +136,8 @@ void BindTracker(py::module_& m) {
                                })
         .def_property_readonly("background",
                                [](SharedTracker& t) { return Locked(t, [](TouchTracker& o) { return o.background(); }); })
+        .def_property_readonly("drift",
+                               [](SharedTracker& t) { return Locked(t, [](TouchTracker& o) { return o.drift(); }); })
         .def_property_readonly("learning",
                                [](SharedTracker& t) { return Locked(t, [](TouchTracker& o) { return o.learning(); }); })
         .def_property_readonly("frames",

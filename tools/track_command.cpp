@@ -77,6 +77,11 @@ constexpr const char* kHelp =
     "  --absorb-seconds S  a touch that has not moved for S seconds lifts and\n"
     "                      becomes background (a glint, a sticker; default 8,\n"
     "                      0: never)\n"
+    "  --follow-drift      the camera's motion since its background was learned\n"
+    "                      (a knock, a loose mount; said once on standard error\n"
+    "                      when it passes half a display pixel) composed into the\n"
+    "                      correction, so touches stay right until it is\n"
+    "                      calibrated again\n"
     "  --coast-frames N    frames a touch the camera misses stays down, where its\n"
     "                      motion takes it (default 2): every lift is reported N\n"
     "                      frames after the finger's last frame\n"
@@ -193,6 +198,7 @@ std::optional<std::string> ReadTrackOptions(const ParsedArgs& parsed, TrackerOpt
         return std::string("--coast-frames needs a whole number of frames");
     }
     config.options.coastFrames = static_cast<int>(coast);
+    config.options.followDrift = parsed.Has("follow-drift");
     if (parsed.Has("frames-per-second")) {
         config.fps = fps;
     }
@@ -339,6 +345,8 @@ private:
     bool Show(const cv::Mat& frame, const TouchFrame& touches);
     // Every contact still down lifts, through every output.
     bool LiftAll();
+    // Once, when the camera has moved by half a display pixel or more.
+    void SayDrift();
     int Finish(int status);
     double Elapsed() const {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
@@ -356,6 +364,7 @@ private:
     long long ids_ = 0;
     long long highest_ = 0;
     bool warnedSize_ = false;
+    bool warnedDrift_ = false;
     bool learned_ = false;
     cv::Mat shown_;
     std::string error_;
@@ -365,6 +374,19 @@ bool TrackLoop::LiftAll() {
     // (A JSON line only when something lifts; TUIO's last bundle says that
     // nothing is alive in any case.)
     return out_.Emit(frames_, tracker_.LiftAll(), error_, true);
+}
+
+void TrackLoop::SayDrift() {
+    const DriftStatus d = tracker_.drift();
+    if (warnedDrift_ || !d.measured || d.display < 0.5) {
+        return;
+    }
+    warnedDrift_ = true;
+    std::fprintf(stderr,
+                 "quarvel: camera moved by %.1f px (%.2f degrees), %.1f display px at worst, at frame %lld; %s\n",
+                 d.camera, d.degrees, d.display, d.frame,
+                 config_.options.followDrift ? "followed (--follow-drift) until it is calibrated again"
+                                             : "recalibrate or run with --follow-drift");
 }
 
 bool TrackLoop::Next(cv::Mat& frame, int& status) {
@@ -407,6 +429,7 @@ bool TrackLoop::Step(const cv::Mat& frame, int& status) {
     if (!learned_ && !tracker_.learning()) {
         SayBackground(tracker_, frames_);
     }
+    SayDrift();
     learned_ = !tracker_.learning();
     if (!out_.Emit(frames_, touches, error_)) {
         LiftAll();
@@ -490,6 +513,7 @@ int RunTrack(const Args& args) {
                                  {"realtime", 0, false},
                                  {"start-at", 0, true},
                                  {"source", 0, true},
+                                 {"follow-drift", 0, false},
                                  kDisplayOption};
     known.insert(known.end(), BlobOptionList().begin(), BlobOptionList().end());
     Args rest;

@@ -12,18 +12,28 @@ namespace {
 // moved camera.
 constexpr double kLeastCorrelation = 0.8;
 // Pixels: light smoother than this is not structure.
-constexpr double kBroadSigma = 3.0;  // at half resolution
+constexpr double kBroadSigma = 2.0;
+// The registration's working width, pixels.
+constexpr int kWidest = 200;
 
 }  // namespace
 
-cv::Mat DriftWatch::Prepared(const cv::Mat& background) const {
-    // Structure only: light that changes smoothly across the picture (the
+cv::Mat DriftWatch::Prepared(const cv::Mat& background) {
+    // At most kWidest pixels wide (halved as often as that takes), and
+    // structure only: light that changes smoothly across the picture (the
     // room's light, a lamp's broad glow) is taken away, or it would pass
     // for a shift.
-    cv::Mat half, broad;
-    cv::pyrDown(background, half);
-    cv::GaussianBlur(half, broad, cv::Size(), kBroadSigma);
-    return half - broad;
+    cv::Mat small = background;
+    scale_ = 1.0;
+    while (small.cols > kWidest) {
+        cv::Mat half;
+        cv::pyrDown(small, half);
+        small = half;
+        scale_ *= 2.0;
+    }
+    cv::Mat broad;
+    cv::GaussianBlur(small, broad, cv::Size(), kBroadSigma);
+    return small - broad;
 }
 
 void DriftWatch::Reference(const cv::Mat& background) {
@@ -45,7 +55,7 @@ bool DriftWatch::Measure(const cv::Mat& background) {
     double correlation = 0.0;
     try {
         correlation = cv::findTransformECC(reference_, now, warp, cv::MOTION_EUCLIDEAN,
-                                           cv::TermCriteria(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 50, 1e-4),
+                                           cv::TermCriteria(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 30, 1e-4),
                                            cv::noArray(), 5);
     } catch (const cv::Exception&) {
         return false;  // did not converge
@@ -56,9 +66,10 @@ bool DriftWatch::Measure(const cv::Mat& background) {
     warp_ = cv::Matx23f(warp);
     // pyrDown centres half-resolution pixel i on full-resolution pixel 2i:
     // the rotation is the same, the shift twice as long.
-    // pyrDown centres half-resolution pixel i on full-resolution pixel 2i:
-    // the rotation is the same, the shift twice as long.
-    motion_ = cv::Matx23d(warp_(0, 0), warp_(0, 1), 2.0 * warp_(0, 2), warp_(1, 0), warp_(1, 1), 2.0 * warp_(1, 2));
+    // pyrDown centres a halved image's pixel i on pixel 2i: the rotation
+    // is the same at full resolution, the shift longer by the scale.
+    motion_ = cv::Matx23d(warp_(0, 0), warp_(0, 1), scale_ * warp_(0, 2), warp_(1, 0), warp_(1, 1),
+                          scale_ * warp_(1, 2));
     cv::invertAffineTransform(motion_, inverse_);
     measured_ = true;
     return true;

@@ -15,7 +15,7 @@ public:
     // The background the camera's motion is measured from (CV_32F).
     void Reference(const cv::Mat& background);
     bool hasReference() const noexcept { return !reference_.empty(); }
-    // The background now against the reference: true when the motion was
+    // A frame now (CV_32F) against the reference: true when the motion was
     // measured (the registration converged and fits well), kept in motion().
     bool Measure(const cv::Mat& background);
     // Reference camera pixels to where they are seen now (full resolution;
@@ -26,9 +26,10 @@ public:
     bool measured() const noexcept { return measured_; }
 
 private:
-    cv::Mat Prepared(const cv::Mat& background) const;
+    cv::Mat Prepared(const cv::Mat& background);
 
-    cv::Mat reference_;  // half resolution, smoothed
+    cv::Mat reference_;  // at the working width, its structure
+    double scale_ = 1.0;  // full resolution over the working width
     cv::Matx23d motion_ = cv::Matx23d(1, 0, 0, 0, 1, 0);
     cv::Matx23d inverse_ = cv::Matx23d(1, 0, 0, 0, 1, 0);
     cv::Matx23f warp_ = cv::Matx23f(1, 0, 0, 0, 1, 0);  // at half resolution, the registration's own

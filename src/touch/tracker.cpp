@@ -46,7 +46,9 @@ private:
     void WatchDrift(const cv::Mat& grey);
 
     std::vector<Blob> blobs_;
-    double lastDrift_ = 0.0;  // when the drift was last measured
+    double lastDrift_ = 0.0;    // when the drift was last measured
+    long long relearnedSeen_ = 0;  // the background's relearned regions when last looked at
+    double changedAt_ = -1.0;   // when it last took in a region not yet measured after (-1: none)
     cv::Mat last_;       // the last frame, grey, to know it again
     double fresh_ = 0.0;  // when it came
 };
@@ -59,12 +61,26 @@ TrackerState::TrackerState(const Model& model, const TrackerOptions& o)
 void TrackerState::WatchDrift(const cv::Mat& grey) {
     if (!drift.hasReference()) {
         drift.Reference(detector.backgroundValues());
+        lastDrift_ = out.t;
+        relearnedSeen_ = detector.status().relearned;
         return;
     }
-    constexpr double kEverySeconds = 0.5;
-    if (driftStatus.frame >= 0 && out.t - lastDrift_ < kEverySeconds && out.t >= lastDrift_) {
+    // The camera can only have moved where the picture changed: half a
+    // second after the background took in a changed region (a knock moves
+    // every edge at once), and every ten seconds for a slow sag.
+    constexpr double kSettleSeconds = 0.5;
+    constexpr double kEverySeconds = 10.0;
+    const long long relearned = detector.status().relearned;
+    if (relearned != relearnedSeen_) {
+        relearnedSeen_ = relearned;
+        changedAt_ = out.t;
+    }
+    const bool settled = changedAt_ >= 0.0 && out.t - changedAt_ >= kSettleSeconds;
+    const bool due = out.t - lastDrift_ >= kEverySeconds || out.t < lastDrift_;
+    if (!settled && !due) {
         return;
     }
+    changedAt_ = -1.0;
     lastDrift_ = out.t;
     driftStatus.frame = out.frame;
     cv::Mat now;
