@@ -16,6 +16,20 @@ std::uint32_t BigEndian(const std::uint8_t* p) {
     return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
 }
 
+// liblo's arguments lie where the message put them, 4-byte aligned: read
+// through a copy, never through its 8-byte-aligned union.
+std::int32_t Int(const lo_arg* a) {
+    std::int32_t v = 0;
+    std::memcpy(&v, static_cast<const void*>(a), sizeof v);
+    return v;
+}
+float Float(const lo_arg* a) {
+    float v = 0.0f;
+    std::memcpy(&v, static_cast<const void*>(a), sizeof v);
+    return v;
+}
+const char* Text(const lo_arg* a) { return reinterpret_cast<const char*>(a); }
+
 struct MessageFree {
     void operator()(lo_message m) const { lo_message_free(m); }
 };
@@ -35,23 +49,23 @@ bool TakeMessage(std::uint8_t* data, std::size_t size, TuioBundle& out) {
     if (types.empty() || types[0] != 's') {
         return false;
     }
-    const std::string command = &argv[0]->s;
+    const std::string command = Text(argv[0]);
     if (command == "source" && types == "ss") {
-        out.source = &argv[1]->s;
+        out.source = Text(argv[1]);
     } else if (command == "alive" && types.find_first_not_of('i', 1) == std::string::npos) {
         out.hasAlive = true;
         for (std::size_t i = 1; i < types.size(); ++i) {
-            out.alive.push_back(argv[i]->i);
+            out.alive.push_back(Int(argv[i]));
         }
     } else if (command == "set" && types == "sifffff") {
-        const double x = argv[2]->f;
-        const double y = argv[3]->f;
+        const double x = Float(argv[2]);
+        const double y = Float(argv[3]);
         if (!std::isfinite(x) || !std::isfinite(y)) {
             return false;
         }
-        out.cursors[argv[1]->i] = {x, y};
+        out.cursors[Int(argv[1])] = {x, y};
     } else if (command == "fseq" && types == "si") {
-        out.fseq = argv[1]->i;
+        out.fseq = Int(argv[1]);
     } else {
         return false;
     }
