@@ -33,7 +33,14 @@ namespace {
 using quarvel::test::ChildProcess;
 using quarvel::test::ScriptedTouch;
 
+// The members replay in real time: an instrumented build (sanitizers,
+// coverage) cannot track 30 frames a second, and its frames would reach
+// the hub stale; it replays at 10.
+#ifdef QUARVEL_INSTRUMENTED
+constexpr double kFps = 10.0;
+#else
 constexpr double kFps = 30.0;
+#endif
 
 double UnixNow() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -143,7 +150,7 @@ protected:
             tool_, std::vector<std::string>{"track", params_[static_cast<std::size_t>(k)], "--video",
                                             videos_[static_cast<std::size_t>(k)], "--realtime", "--start-at", at,
                                             "--tuio", "127.0.0.1:" + std::to_string(port), "--source",
-                                            k == 0 ? "left" : "right"});
+                                            k == 0 ? "left" : "right", "--frames-per-second", std::to_string(kFps)});
     }
     quarvel::test::WallRig rig_{quarvel::test::WallLayout()};
     std::vector<std::string> params_;
@@ -165,13 +172,13 @@ TEST_F(WallMembers, TwoMembersInStepAreOneSurfaceAtTheHub) {
     const double start = UnixNow() + 1.5;
     auto left = Member(0, port, start);
     auto right = Member(1, port, start);
-    // What a hub must never trust: a packet that is no bundle, a bundle
-    // with nothing in it.
-    std::this_thread::sleep_for(std::chrono::duration<double>(start - UnixNow()));
-    SendTo(port, std::string("#bundle\0\0\0\0\0\0\0\0\1", 16));
-    SendTo(port, "not a bundle");
     EXPECT_EQ(left->Wait().status, 0);
     EXPECT_EQ(right->Wait().status, 0);
+    // What a hub must never trust: a packet that is no bundle, a bundle
+    // with nothing in it.
+    SendTo(port, std::string("#bundle\0\0\0\0\0\0\0\0\1", 16));
+    SendTo(port, "not a bundle");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     hub->Signal(SIGINT);
     const std::vector<Line> lines = reader.Finish();
     const quarvel::test::ProcessResult end = hub->Wait();
@@ -216,6 +223,11 @@ TEST_F(WallMembers, TwoMembersInStepAreOneSurfaceAtTheHub) {
 }
 
 TEST_F(WallMembers, AKilledMemberLosesOnlyWhatItAloneSaw) {
+#ifdef QUARVEL_INSTRUMENTED
+    // When the lift comes is the point here, and an instrumented member
+    // falls behind real time (its frames reach the hub stale).
+    GTEST_SKIP() << "the timing of a lift needs a plain build";
+#endif
     const std::vector<ScriptedTouch> script = {
         Still(10, 200, {960.0, 700.0}),  // resting in the overlap
         Still(10, 200, {300.0, 300.0}),  // seen by the left member alone
@@ -227,7 +239,7 @@ TEST_F(WallMembers, AKilledMemberLosesOnlyWhatItAloneSaw) {
     const double start = UnixNow() + 1.5;
     auto left = Member(0, port, start);
     auto right = Member(1, port, start);
-    std::this_thread::sleep_for(std::chrono::duration<double>(start + 4.0 - UnixNow()));
+    std::this_thread::sleep_for(std::chrono::duration<double>(start + 120 / kFps - UnixNow()));  // 4 s at 30
     const double killed = UnixNow();
     left->Signal(SIGKILL);
     left->Wait();
