@@ -4,7 +4,9 @@
 // cleaner's elbow, a loose mount): the background now against the one
 // learned then, registered as a Euclidean motion on the background's own
 // structure (the surface's frame, the illuminators' hot spots). A change
-// of light (a lamp) leaves the structure where it was.
+// of light (a lamp) leaves the structure where it was. Only what the
+// structure can show is measured: a background whose structure is one hot
+// spot shows a shift but no turn, a plain one nothing.
 
 #include <opencv2/core.hpp>
 
@@ -24,6 +26,10 @@ public:
     // Where a pixel seen now was in the reference.
     cv::Point2d Back(const cv::Point2d& now) const noexcept;
     bool measured() const noexcept { return measured_; }
+    // Whether the reference's structure shows a turn (else only shifts are
+    // measured), and a shift (else nothing is).
+    bool turns() const noexcept { return turns_; }
+    bool shifts() const noexcept { return shifts_; }
 
 private:
     cv::Mat Prepared(const cv::Mat& background);
@@ -34,6 +40,8 @@ private:
     cv::Matx23d inverse_ = cv::Matx23d(1, 0, 0, 0, 1, 0);
     cv::Matx23f warp_ = cv::Matx23f(1, 0, 0, 0, 1, 0);  // at half resolution, the registration's own
     bool measured_ = false;
+    bool turns_ = false;
+    bool shifts_ = false;
 };
 
 }  // namespace quarvel::detail

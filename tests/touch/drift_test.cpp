@@ -27,11 +27,17 @@ struct Knocked {
 
 // 11 s at 30 frames a second; from frame 150 the camera is knocked (every
 // frame moved by `knock` about the image's centre) or a lamp is on.
-Knocked Session(bool knock, bool follow) {
-    const cv::Size size(640, 480);
-    const quarvel::Model truth = quarvel::test::TouchTruth(size);
+// By default the surface's frame shows (the surround darker than the
+// surface).
+quarvel::test::IrOptions Framed() {
     quarvel::test::IrOptions options;
     options.surroundShare = 0.3;
+    return options;
+}
+
+Knocked Session(bool knock, bool follow, const quarvel::test::IrOptions& options = Framed()) {
+    const cv::Size size(640, 480);
+    const quarvel::Model truth = quarvel::test::TouchTruth(size);
     quarvel::test::IrScene scene;
     if (!knock) {
         scene.lamps.push_back({150, cv::Rect2d(320, 0, 320, 240), 40.0});
@@ -90,6 +96,41 @@ TEST(CameraDrift, AKnockIsSeenAndFollowedALampIsNot) {
                 "lamp: %.3f camera px\n",
                 noticed.soon.camera, noticed.soon.display, noticed.soon.degrees, noticed.tapRms, followed.tapRms,
                 lamp.last.camera);
+}
+
+// What the background shows decides what can be measured: a turn needs
+// structure away from the centre. One hot spot moves the same whether the
+// camera turned or shifted: only the shift is reported, never a made-up
+// turn; a plain surface shows nothing, and nothing is reported.
+TEST(CameraDrift, OnlyWhatTheBackgroundShowsIsMeasured) {
+    struct Case {
+        const char* scene;
+        double surround;
+        double hotSpot;
+        bool measured;
+        double degrees;
+    };
+    const Case cases[] = {
+        {"the surface's frame and a hot spot", 0.3, 150.0, true, 0.3},
+        {"one hot spot", 1.0, 150.0, true, 0.0},
+        {"a plain surface", 1.0, 0.0, false, 0.0},
+    };
+    for (const Case& c : cases) {
+        quarvel::test::IrOptions options;
+        options.surroundShare = c.surround;
+        options.hotSpotLevel = c.hotSpot;
+        const Knocked k = Session(true, false, options);
+        EXPECT_EQ(k.last.measured, c.measured) << c.scene;
+        EXPECT_NEAR(k.last.degrees, c.degrees, 0.05) << c.scene;
+        if (c.measured) {
+            EXPECT_GE(k.last.camera, 2.0) << c.scene;
+            EXPECT_LE(k.last.camera, 5.5) << c.scene;  // the knock moves no pixel further
+        } else {
+            EXPECT_EQ(k.last.camera, 0.0) << c.scene;
+        }
+        std::printf("%s: %s, %.2f camera px, %.2f deg\n", c.scene, k.last.measured ? "measured" : "not measured",
+                    k.last.camera, k.last.degrees);
+    }
 }
 
 }  // namespace
