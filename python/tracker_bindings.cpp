@@ -143,7 +143,16 @@ void BindTracker(py::module_& m) {
         .def_property_readonly("frames",
                                [](SharedTracker& t) { return Locked(t, [](TouchTracker& o) { return o.frames(); }); })
         .def_property_readonly("options", [](const SharedTracker& t) { return t.object.options(); })
-        .def_property_readonly("model", [](const SharedTracker& t) { return t.object.calibration(); });
+        .def(
+            "recalibrate",
+            [](SharedTracker& t, const Model& model) {
+                Locked(t, [&model](TouchTracker& o) { o.Recalibrate(model); });
+            },
+            py::arg("model"),
+            "A new calibration (Model) from the next frame on: the contacts keep their ids; the drift is measured "
+            "from the camera's place now.")
+        .def_property_readonly("model",
+                               [](SharedTracker& t) { return Locked(t, [](TouchTracker& o) { return o.calibration(); }); });
 }
 
 }  // namespace quarvel::python

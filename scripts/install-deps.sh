@@ -25,11 +25,14 @@ packages=(
   libx11-dev                                    # tests: a host's own Xlib error handler
   liblo-dev                                     # the tool: touches sent as TUIO over OSC
   libevdev-dev                                  # the tool: touches as a virtual touchscreen (uinput)
+  libcpp-httplib-dev                            # the tool: the status page and metrics (track --status)
+  libsystemd-dev                                # the tool: the service manager's notify protocol and watchdog
   libgtest-dev                                  # unit tests
   libbenchmark-dev libhwy-dev                   # benchmarks; Highway also the tracker's SIMD background pass
   pybind11-dev python3-dev python3-pybind11     # the Python module
   python3-numpy python3-pytest                  # the Python module's tests
   python3-opencv                                # the Python examples (cv2 reads cameras and pictures)
+  python3-selenium                              # tests: the status page in a real headless browser ...
   help2man                                      # the man page
   xvfb xauth x11-utils x11-xserver-utils        # tests against a real X server
   weston                                        # tests against a headless Wayland compositor
@@ -60,6 +63,12 @@ if [[ $id == ubuntu ]] && [[ $(apt-cache policy libhwy-dev | awk '/Candidate:/ {
   echo "install-deps: libhwy-dev, weston and gcovr come from Ubuntu's universe component:" \
     "sudo add-apt-repository universe" >&2
   exit 1
+fi
+
+# ... Debian's chromium (Ubuntu's is a snap, which containers cannot run:
+# there the browser test is left out, and the build says so).
+if [[ $id == debian ]]; then
+  packages+=(chromium chromium-driver)
 fi
 
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null

@@ -22,10 +22,26 @@ bool CameraFeed::Open() { return OpenSource(capture_, source_, live_); }
 
 bool CameraFeed::Grab(cv::Mat& frame) {
     try {
-        return capture_.read(frame) && !frame.empty();
+        if (!capture_.read(frame) || frame.empty()) {
+            return false;
+        }
+        captured_ = Stamp();
+        return true;
     } catch (const cv::Exception&) {
         return false;
     }
+}
+
+CameraFeed::Clock::time_point CameraFeed::Stamp() {
+    const Clock::time_point now = Clock::now();
+    if (!live_ || capture_.getBackendName() != "V4L2") {
+        return now;
+    }
+    // V4L2 drivers stamp their buffers on the monotonic clock, the steady
+    // clock's; a stamp that is not within the last second is not one.
+    const double ms = capture_.get(cv::CAP_PROP_POS_MSEC);
+    const auto stamp = Clock::time_point(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(ms)));
+    return ms > 0 && stamp <= now && now - stamp < std::chrono::seconds(1) ? stamp : now;
 }
 
 CameraFeed::Read CameraFeed::Next(cv::Mat& frame, const std::function<bool()>& stop,

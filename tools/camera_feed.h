@@ -1,6 +1,7 @@
 #ifndef QUARVEL_TOOLS_CAMERA_FEED_H
 #define QUARVEL_TOOLS_CAMERA_FEED_H
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -16,6 +17,7 @@ namespace quarvel::cli {
 // image sequence ends where it ends.
 class CameraFeed {
 public:
+    using Clock = std::chrono::steady_clock;
     enum class Read {
         Frame,  // `frame` holds the next frame
         End,    // the video or sequence ended, or a stop was asked for
@@ -32,18 +34,23 @@ public:
               const std::function<void(double)>& back);
 
     cv::VideoCapture& capture() noexcept { return capture_; }
+    // When the last frame was captured: the driver's stamp on its buffer
+    // where a camera's driver gives one, else the moment it was read.
+    Clock::time_point captured() const noexcept { return captured_; }
     const std::string& source() const noexcept { return source_; }
     // Whether a failure is met by opening the source again.
     bool reopens() const noexcept { return reopens_; }
 
 private:
     bool Grab(cv::Mat& frame);
+    Clock::time_point Stamp();
 
     std::string source_;
     bool live_;
     bool reopens_;
     double giveUp_;
     cv::VideoCapture capture_;
+    Clock::time_point captured_{};
 };
 
 // Whether `source` names a camera or a stream (something that can come

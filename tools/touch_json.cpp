@@ -4,7 +4,6 @@
 #include <cstdio>
 
 namespace quarvel::cli {
-namespace {
 
 void AppendNumber(std::string& out, double value) {
     if (!std::isfinite(value)) {
@@ -33,6 +32,8 @@ void AppendString(std::string& out, const std::string& text) {
     }
     out += '"';
 }
+
+namespace {
 
 void AppendStatus(std::string& out, const FrameStatus& status) {
     if (status.ok && !status.repeated && !status.lost) {

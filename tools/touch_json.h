@@ -15,6 +15,10 @@ namespace quarvel::cli {
 // after "t" for a frame that was refused, repeated or lost. A position that
 // is not a number is null.
 std::string FrameJson(long long frame, double t, const FrameStatus& status, const std::vector<Contact>& contacts);
+// A number with four decimals (null when it is not finite), and a text as a
+// JSON string (quotes, backslashes and control characters escaped).
+void AppendNumber(std::string& out, double value);
+void AppendString(std::string& out, const std::string& text);
 
 }  // namespace quarvel::cli
 

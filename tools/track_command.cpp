@@ -21,6 +21,8 @@
 #include "cli_common.h"
 #include "stop_signals.h"
 #include "track_outputs.h"
+#include "config_file.h"
+#include "track_service.h"
 #include "track_setup.h"
 #include "pacer.h"
 #include "track_view.h"
@@ -93,6 +95,18 @@ constexpr const char* kHelp =
     "  --start-at T        (--video) the replay's first frame at Unix time T\n"
     "                      (seconds; implies --realtime): recordings of one wall\n"
     "                      replay in step on several machines\n"
+    "  --status [HOST:]PORT\n"
+    "                      serves, read-only, on loopback unless HOST is given\n"
+    "                      (0.0.0.0: every address; port 0: any free one, said\n"
+    "                      on standard error): / a page that shows each camera's\n"
+    "                      view and figures as they change, /status.json the\n"
+    "                      figures (frames, frames a second, frames skipped, lost\n"
+    "                      and refused, processing time and capture-to-output\n"
+    "                      latency, background, contacts, drift; the outputs,\n"
+    "                      uptime, version), /metrics the same for Prometheus\n"
+    "  --config FILE       the command line's arguments, kept in FILE (as typed,\n"
+    "                      over any lines; # begins a comment); what follows\n"
+    "                      --config on the command line wins\n"
     "  --source NAME       (--tuio) a member of a wall: its bundles name it NAME\n"
     "                      and carry each frame's time in their time tag, for a\n"
     "                      hub (quarvel fuse)\n"
@@ -112,6 +126,13 @@ constexpr const char* kHelp =
     "camera.\n"
     "\n"
     "Without an output it only counts (and says so).\n"
+    "\n"
+    "As a service: under systemd (Type=notify) it says READY=1 after its first\n"
+    "frame and, with WatchdogSec=, WATCHDOG=1 at half that interval while\n"
+    "frames flow (so a camera that hangs gets the service restarted); SIGHUP\n"
+    "reads the config file and the parameter files again and maps the contacts\n"
+    "down through the new calibrations without lifting them (other options\n"
+    "changed take effect when it starts again).\n"
     "\n"
     "exit status: 0 success (also when stopped by SIGINT or SIGTERM), 2 usage\n"
     "             error, a parameter file that cannot be read or holds no\n"
@@ -331,8 +352,8 @@ void SayBackground(const TouchTracker& tracker, long long frames) {
 class TrackLoop {
 public:
     TrackLoop(CameraFeed& feed, const TrackConfig& config, double fps, TouchTracker& tracker, TrackOutputs& out,
-              const Pacer* pacer)
-        : feed_(feed), config_(config), fps_(fps), tracker_(tracker), out_(out), pacer_(pacer) {}
+              const Pacer* pacer, TrackService& service)
+        : feed_(feed), config_(config), fps_(fps), tracker_(tracker), out_(out), pacer_(pacer), service_(service) {}
 
     int Run();
 
@@ -358,8 +379,9 @@ private:
     TouchTracker& tracker_;
     TrackOutputs& out_;
     const Pacer* pacer_;
+    TrackService& service_;
     const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
-    const StopSignals stopSignals_;
+    const StopSignals stopSignals_{true};
     long long frames_ = 0;
     long long ids_ = 0;
     long long highest_ = 0;
@@ -407,6 +429,13 @@ bool TrackLoop::Next(cv::Mat& frame, int& status) {
     if (read == CameraFeed::Read::Gone) {
         status = Fail(kUsage, "the camera '" + feed_.source() + "' stayed gone; giving up");
     }
+    if (StopSignals::TakeReload()) {
+        std::vector<Model> models{tracker_.calibration()};
+        if (service_.Reload(models)) {
+            tracker_.Recalibrate(models.front());
+            warnedDrift_ = false;
+        }
+    }
     return read == CameraFeed::Read::Frame;
 }
 
@@ -418,8 +447,13 @@ bool TrackLoop::Step(const cv::Mat& frame, int& status) {
                      frame.cols, frame.rows, expected.width, expected.height);
         warnedSize_ = true;
     }
-    const double seconds = config_.live ? Elapsed() : static_cast<double>(frames_) / fps_;
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point captured = feed_.captured();
+    const double seconds = config_.live ? std::chrono::duration<double>(captured - started_).count()
+                                        : static_cast<double>(frames_) / fps_;
+    const Clock::time_point begun = Clock::now();
     const TouchFrame& touches = tracker_.Track(frame, seconds);
+    const double processing = Milliseconds(begun, Clock::now());
     for (const Contact& c : touches) {
         if (c.id > highest_) {  // ids rise: a new one is above all before it
             highest_ = c.id;
@@ -436,6 +470,9 @@ bool TrackLoop::Step(const cv::Mat& frame, int& status) {
         status = Fail(kUsage, error_);
         return false;
     }
+    service_.Frame(0, Describe(tracker_, touches, processing), captured, Clock::now());
+    service_.View(0, frame, touches.contacts);
+    service_.Done(out_);
     ++frames_;
     return Show(frame, touches);
 }
@@ -497,7 +534,12 @@ int TrackLoop::Run() {
 
 }  // namespace
 
-int RunTrack(const Args& args) {
+int RunTrack(const Args& given) {
+    ExpandedArgs expanded;
+    if (const auto error = ExpandConfig(given, expanded)) {
+        return UsageError("track ", "track: " + *error);
+    }
+    const Args& args = expanded.args;
     ParsedArgs parsed;
     std::vector<Option> known = {{"video", 0, true},
                                  {"camera", 0, true},
@@ -514,6 +556,7 @@ int RunTrack(const Args& args) {
                                  {"start-at", 0, true},
                                  {"source", 0, true},
                                  {"follow-drift", 0, false},
+                                 {"status", 0, true},
                                  kDisplayOption};
     known.insert(known.end(), BlobOptionList().begin(), BlobOptionList().end());
     Args rest;
@@ -525,8 +568,9 @@ int RunTrack(const Args& args) {
         PrintHelpWithBlobOptions(kHelp);
         return kSuccess;
     }
+    TrackService service(given, known);
     if (!wall.empty()) {
-        return RunWallTrack(parsed, wall);
+        return RunWallTrack(parsed, wall, service);
     }
     TrackConfig config;
     if (const auto error = ReadTrackConfig(parsed, config)) {
@@ -549,6 +593,9 @@ int RunTrack(const Args& args) {
     if (const int status = OpenRecording(feed.capture(), fps, out); status != kSuccess) {
         return status;
     }
+    if (const int status = service.Open(parsed, {config.params}, {config.input}, {*model}); status != kSuccess) {
+        return status;
+    }
     TouchTracker tracker(*model, config.options);
     try {
         std::optional<Pacer> pacer;
@@ -558,7 +605,7 @@ int RunTrack(const Args& args) {
         if (!config.replay.source.empty() && out.tuio) {
             out.tuio->SetMember(config.replay.source, pacer ? pacer->start() : UnixNow());
         }
-        return TrackLoop(feed, config, fps, tracker, out, pacer ? &*pacer : nullptr).Run();
+        return TrackLoop(feed, config, fps, tracker, out, pacer ? &*pacer : nullptr, service).Run();
     } catch (const cv::Exception& e) {
         return Fail(kUsage, std::string("the frames could not be processed: ") + e.what());
     }

@@ -50,7 +50,8 @@ struct WallCamera {
 std::vector<WallCamera> SplitCameras(const Args& args, const std::vector<Option>& options,
                                      const std::vector<std::string_view>& perCamera, Args& rest);
 // `quarvel track` of several cameras fused into one surface.
-int RunWallTrack(const ParsedArgs& parsed, const std::vector<WallCamera>& cameras);
+class TrackService;
+int RunWallTrack(const ParsedArgs& parsed, const std::vector<WallCamera>& cameras, TrackService& service);
 
 
 }  // namespace quarvel::cli

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include <quarvel/fusion.h>
@@ -17,12 +18,20 @@
 #include "camera_source.h"
 #include "pacer.h"
 #include "stop_signals.h"
+#include "track_service.h"
 #include "track_setup.h"
 
 namespace quarvel::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// A camera's frame as its thread tracked it, waiting for the fusion.
+struct Tracked {
+    TouchFrame touches;
+    FrameRecord record;  // its figures (`touches` pointed at once it is fused)
+    Clock::time_point captured;
+};
 
 const Option* Find(const std::vector<Option>& options, std::string_view name) {
     for (const Option& o : options) {
@@ -38,8 +47,10 @@ const Option* Find(const std::vector<Option>& options, std::string_view name) {
 // frame replaces one not yet fused, so a slow camera never holds the rest.
 class CameraWorker {
 public:
-    CameraWorker(const WallCamera& camera, const Model& model, const TrackerOptions& options, double timeout)
-        : feed_(camera.source, camera.live(), timeout), tracker_(model, options), live_(camera.live()) {}
+    CameraWorker(int index, const WallCamera& camera, const Model& model, const TrackerOptions& options, double timeout,
+                 TrackService& service)
+        : index_(index), feed_(camera.source, camera.live(), timeout), tracker_(model, options), live_(camera.live()),
+          service_(service) {}
     ~CameraWorker() { Join(); }
     CameraWorker(const CameraWorker&) = delete;
     CameraWorker& operator=(const CameraWorker&) = delete;
@@ -57,9 +68,11 @@ public:
         }
     }
     // Under the shared mutex:
-    std::deque<TouchFrame> frames;
+    std::deque<Tracked> frames;
     bool ended = false;
     bool gone = false;
+    long long skipped = 0;           // live frames replaced before they were fused, not yet on the board
+    std::optional<Model> recalibrate;  // a reloaded calibration, for the camera's thread to take
 
 private:
     void Run(double fps, Clock::time_point started, std::mutex& m, std::condition_variable& changed,
@@ -87,10 +100,17 @@ private:
                 changed.notify_all();
                 return;
             }
-            const double t = live_ ? std::chrono::duration<double>(Clock::now() - started).count() : n / fps;
-            TouchFrame tracked = tracker_.Track(frame, t);
+            TakeCalibration(m);
+            Tracked tracked;
+            tracked.captured = feed_.captured();
+            const double t = live_ ? std::chrono::duration<double>(tracked.captured - started).count() : n / fps;
+            const Clock::time_point begun = Clock::now();
+            tracked.touches = tracker_.Track(frame, t);
+            tracked.record = Describe(tracker_, tracked.touches, Milliseconds(begun, Clock::now()));
+            service_.View(index_, frame, tracked.touches.contacts);
             std::unique_lock<std::mutex> lock(m);
             if (live_) {
+                skipped += static_cast<long long>(frames.size());
                 frames.clear();
             } else {
                 changed.wait(lock, [&] { return frames.size() < 2 || stop(); });
@@ -100,9 +120,22 @@ private:
         }
     }
 
+    void TakeCalibration(std::mutex& m) {
+        std::optional<Model> model;
+        {
+            const std::lock_guard<std::mutex> lock(m);
+            model.swap(recalibrate);
+        }
+        if (model) {
+            tracker_.Recalibrate(*model);
+        }
+    }
+
+    int index_;
     CameraFeed feed_;
     TouchTracker tracker_;
     bool live_;
+    TrackService& service_;
     const Pacer* pacer_ = nullptr;
     std::thread thread_;
 };
@@ -110,8 +143,9 @@ private:
 class WallLoop {
 public:
     WallLoop(std::vector<std::unique_ptr<CameraWorker>>& workers, TouchFusion& fusion, TrackOutputs& out, double fps,
-             bool live, const Pacer* pacer)
-        : workers_(workers), fusion_(fusion), out_(out), fps_(fps), live_(live), pacer_(pacer) {}
+             bool live, const Pacer* pacer, TrackService& service, std::vector<Model> models)
+        : workers_(workers), fusion_(fusion), out_(out), fps_(fps), live_(live), pacer_(pacer), service_(service),
+          models_(std::move(models)) {}
 
     int Run() {
         for (auto& w : workers_) {
@@ -125,7 +159,9 @@ public:
             if (!out_.Emit(frame.frame, frame, error_)) {
                 status = Fail(kUsage, error_);
             }
+            Report(frame);
             ++fused_;
+            Reload();
         }
         {
             const std::lock_guard<std::mutex> lock(m_);
@@ -165,9 +201,14 @@ private:
                 changed_.wait(lock, [&] { return !w.frames.empty() || w.ended || StopSignals::Received() != 0; });
             }
             if (!w.frames.empty()) {
-                fusion_.Push(static_cast<int>(k), w.frames.front());
+                fusion_.Push(static_cast<int>(k), w.frames.front().touches);
+                gathered_.emplace_back(static_cast<int>(k), std::move(w.frames.front()));
                 w.frames.pop_front();
                 any = true;
+            }
+            if (w.skipped > 0) {
+                skipped_.emplace_back(static_cast<int>(k), w.skipped);
+                w.skipped = 0;
             }
         }
         changed_.notify_all();
@@ -198,6 +239,36 @@ private:
         }
     }
     double Elapsed() const { return std::chrono::duration<double>(Clock::now() - started_).count(); }
+    // Each camera's frames that went into the fused one, on the board.
+    void Report(const TouchFrame& fused) {
+        const Clock::time_point output = Clock::now();
+        for (auto& [camera, tracked] : gathered_) {
+            tracked.record.touches = &tracked.touches;
+            service_.Frame(camera, tracked.record, tracked.captured, output);
+        }
+        for (const auto& [camera, count] : skipped_) {
+            service_.Skipped(camera, count);
+        }
+        gathered_.clear();
+        skipped_.clear();
+        service_.Surface(fused);
+        service_.Done(out_);
+    }
+    // SIGHUP: each camera's thread takes its new calibration before its next frame.
+    void Reload() {
+        if (!StopSignals::TakeReload()) {
+            return;
+        }
+        std::vector<Model> models = models_;
+        if (!service_.Reload(models)) {
+            return;
+        }
+        models_ = models;
+        const std::lock_guard<std::mutex> lock(m_);
+        for (std::size_t k = 0; k < workers_.size(); ++k) {
+            workers_[k]->recalibrate = models[k];  // (the fusion takes only the image's size from it)
+        }
+    }
 
     std::vector<std::unique_ptr<CameraWorker>>& workers_;
     TouchFusion& fusion_;
@@ -205,7 +276,11 @@ private:
     double fps_;
     bool live_;
     const Pacer* pacer_;
-    const StopSignals stopSignals_;
+    TrackService& service_;
+    std::vector<Model> models_;
+    std::vector<std::pair<int, Tracked>> gathered_;
+    std::vector<std::pair<int, long long>> skipped_;
+    const StopSignals stopSignals_{true};
     const Clock::time_point started_ = Clock::now();
     std::mutex m_;
     std::condition_variable changed_;
@@ -279,7 +354,7 @@ std::vector<WallCamera> SplitCameras(const Args& args, const std::vector<Option>
     return cameras;
 }
 
-int RunWallTrack(const ParsedArgs& parsed, const std::vector<WallCamera>& cameras) {
+int RunWallTrack(const ParsedArgs& parsed, const std::vector<WallCamera>& cameras, TrackService& service) {
     for (const WallCamera& camera : cameras) {
         if (camera.source.empty()) {
             return UsageError("track ", "track: '" + camera.params + "' needs its --video FILE or --camera N after it");
@@ -309,10 +384,20 @@ int RunWallTrack(const ParsedArgs& parsed, const std::vector<WallCamera>& camera
     if (const int status = OpenOutputs(parsed, models.front(), out); status != kSuccess) {
         return status;
     }
+    std::vector<std::string> names;
+    std::vector<std::string> sources;
+    for (const WallCamera& camera : cameras) {
+        names.push_back(camera.params);
+        sources.push_back(camera.source);
+    }
+    if (const int status = service.Open(parsed, names, sources, models); status != kSuccess) {
+        return status;
+    }
     TouchFusion fusion;
     std::vector<std::unique_ptr<CameraWorker>> workers;
     for (std::size_t k = 0; k < cameras.size(); ++k) {
-        workers.push_back(std::make_unique<CameraWorker>(cameras[k], models[k], options, timeout));
+        workers.push_back(
+            std::make_unique<CameraWorker>(static_cast<int>(k), cameras[k], models[k], options, timeout, service));
         if (!workers.back()->Open()) {
             return Fail(kUsage, cameras[k].live() ? "cannot open camera '" + cameras[k].source + "'"
                                                 : "cannot read video '" + cameras[k].source + "'");
@@ -328,7 +413,7 @@ int RunWallTrack(const ParsedArgs& parsed, const std::vector<WallCamera>& camera
     if (!replay.source.empty() && out.tuio) {
         out.tuio->SetMember(replay.source, pacer ? pacer->start() : UnixNow());
     }
-    return WallLoop(workers, fusion, out, rate, cameras.front().live(), pacer ? &*pacer : nullptr).Run();
+    return WallLoop(workers, fusion, out, rate, cameras.front().live(), pacer ? &*pacer : nullptr, service, models).Run();
 }
 
 }  // namespace quarvel::cli

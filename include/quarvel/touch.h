@@ -237,6 +237,11 @@ public:
     // a host that stops: nothing is left pressed. Tracking may go on
     // afterwards; a finger still there comes back under a new id.
     const TouchFrame& LiftAll();
+    // A calibration made anew (a service told to reload): the contacts keep
+    // their ids and are mapped through `calibration` from the next frame
+    // on; the drift is measured from the camera's place now, which the new
+    // calibration was made for. The background stays.
+    void Recalibrate(const Model& calibration);
     // What the background learned, and what it did since.
     BackgroundStatus background() const noexcept;
     // How far the camera has moved since its background was learned.

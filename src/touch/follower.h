@@ -66,6 +66,8 @@ public:
     void LiftAll(std::vector<Contact>& ups);
 
     const Model& model() const noexcept { return model_; }
+    // Contacts are mapped through `model` from the next frame on.
+    void SetModel(const Model& model) { model_ = model; }
     // With followDrift, contacts are mapped where the camera saw them
     // before it moved (the watch outlives the follower's use of it).
     void Follow(const DriftWatch* drift) noexcept { drift_ = drift; }

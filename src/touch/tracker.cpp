@@ -241,6 +241,13 @@ const TouchFrame& TouchTracker::LiftAll() {
     return state_->out;
 }
 
+void TouchTracker::Recalibrate(const Model& calibration) {
+    state_->follower.SetModel(calibration);
+    // The new calibration was made for the camera where it stands now.
+    state_->drift = detail::DriftWatch();
+    state_->driftStatus = DriftStatus();
+}
+
 BackgroundStatus TouchTracker::background() const noexcept { return state_->detector.status(); }
 DriftStatus TouchTracker::drift() const noexcept { return state_->driftStatus; }
 
