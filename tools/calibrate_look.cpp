@@ -7,6 +7,7 @@
 
 #include <quarvel/pattern.h>
 
+#include "camera_devices.h"
 #include "calibrate_modes.h"
 #include "calibration_report.h"
 #include "camera_source.h"
@@ -59,7 +60,7 @@ int RunCameraMode(const std::string& source, const CalibrateSetup& setup) {
     }
     cv::VideoCapture camera;
     if (!OpenSource(camera, source)) {
-        return Fail(kUsage, "cannot open camera '" + source + "'");
+        return Fail(kUsage, OpenTrouble(source, true));
     }
     bool aborted = false;
     std::string wrongSize;

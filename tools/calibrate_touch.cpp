@@ -9,6 +9,7 @@
 
 #include <quarvel/touch_calibration.h>
 
+#include "camera_devices.h"
 #include "calibrate_modes.h"
 #include "calibration_report.h"
 #include "camera_source.h"
@@ -82,7 +83,7 @@ int RunTouchMode(const std::string& source, cv::Size grid, const CalibrateSetup&
     }
     cv::VideoCapture camera;
     if (!OpenSource(camera, source)) {
-        return Fail(kUsage, "cannot open camera '" + source + "'");
+        return Fail(kUsage, OpenTrouble(source, true));
     }
     const bool live = source.find_first_not_of("0123456789") == std::string::npos;
     const double fps = FramesPerSecond(camera, source);

@@ -5,6 +5,9 @@
 #include <chrono>
 #include <thread>
 
+#include <cstdio>
+
+#include "camera_devices.h"
 #include "camera_source.h"
 
 namespace quarvel::cli {
@@ -15,10 +18,28 @@ bool ReopensWhenGone(const std::string& source) {
     return number || source.rfind("/dev/", 0) == 0 || source.find("://") != std::string::npos;
 }
 
-CameraFeed::CameraFeed(std::string source, bool live, double giveUpSeconds)
-    : source_(std::move(source)), live_(live), reopens_(live && ReopensWhenGone(source_)), giveUp_(giveUpSeconds) {}
+CameraFeed::CameraFeed(std::string source, bool live, double giveUpSeconds, CameraSettings settings)
+    : source_(std::move(source)),
+      live_(live),
+      reopens_(live && ReopensWhenGone(source_)),
+      giveUp_(giveUpSeconds),
+      settings_(std::move(settings)) {}
 
-bool CameraFeed::Open() { return OpenSource(capture_, source_, live_); }
+bool CameraFeed::Open() {
+    if (!OpenSource(capture_, source_, live_)) {
+        return false;
+    }
+    if (live_) {
+        const std::vector<std::string> refused = ApplyCameraSettings(capture_, settings_);
+        for (const std::string& line : said_ ? std::vector<std::string>() : refused) {
+            std::fprintf(stderr, "quarvel: warning: '%s': %s\n", source_.c_str(), line.c_str());
+        }
+        said_ = true;
+    }
+    return true;
+}
+
+std::string CameraFeed::Trouble() const { return OpenTrouble(source_, live_); }
 
 bool CameraFeed::Grab(cv::Mat& frame) {
     try {

@@ -8,6 +8,8 @@
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
 
+#include "camera_source.h"
+
 namespace quarvel::cli {
 
 // Frames from a camera, a stream, a video or an image sequence. A camera
@@ -23,10 +25,14 @@ public:
         End,    // the video or sequence ended, or a stop was asked for
         Gone,   // the camera stayed gone for giveUpSeconds
     };
-    CameraFeed(std::string source, bool live, double giveUpSeconds);
+    CameraFeed(std::string source, bool live, double giveUpSeconds, CameraSettings settings = CameraSettings());
 
-    // Opens the source; false when it cannot be.
+    // Opens the source (a camera with its settings; what it does not take
+    // is said once on standard error); false when it cannot be.
     bool Open();
+    // Why a source that could not be opened could not: one line for a
+    // camera that is missing, busy or not permitted; else a plain one.
+    std::string Trouble() const;
     // The next frame. When a camera stops delivering, `lost` is called
     // before the first retry and `back` (with the seconds it was gone)
     // once it delivers again; `stop` is asked between retries.
@@ -49,6 +55,8 @@ private:
     bool live_;
     bool reopens_;
     double giveUp_;
+    CameraSettings settings_;
+    bool said_ = false;  // what the camera did not take, said
     cv::VideoCapture capture_;
     Clock::time_point captured_{};
 };

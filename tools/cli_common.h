@@ -99,6 +99,7 @@ int RunCorrect(const Args& args);
 int RunPreview(const Args& args);
 int RunCheck(const Args& args);
 int RunDisplays(const Args& args);
+int RunCameras(const Args& args);
 int RunCalibrate(const Args& args);
 int RunPattern(const Args& args);
 int RunTrack(const Args& args);

@@ -23,6 +23,7 @@ constexpr const char* kMainHelp =
     "                                      paint video or a live camera through it\n"
     "  check PARAMS                        report on a parameter file and what a load finds\n"
     "  displays                            list the displays a load could fit to\n"
+    "  cameras                             list the cameras with their formats, sizes and rates\n"
     "  pattern -o PATTERN.png              the calibration pattern for the display\n"
     "  calibrate --frame FRAME -o OUT      fit to the pattern in a saved camera frame\n"
     "  calibrate --camera N -o OUT         show the pattern, look through camera N, fit, validate\n"
@@ -32,6 +33,7 @@ constexpr const char* kMainHelp =
     "  calibrate --camera N --touch CxR -o OUT\n"
     "                                      show targets, measure each touch through camera N, fit\n"
     "  track PARAMS --video FILE | --camera N [--json] [--tuio HOST:PORT] [--uinput] [--show]\n"
+    "        [--status [HOST:]PORT] [--config FILE]\n"
     "                                      fingers seen by the camera as calibrated touches\n"
     "  track A.ini --video a.avi B.ini --video b.avi ...\n"
     "                                      several cameras fused into one surface\n"
@@ -67,6 +69,9 @@ int Dispatch(std::string_view command, const quarvel::cli::Args& args) {
     }
     if (command == "displays") {
         return RunDisplays(args);
+    }
+    if (command == "cameras") {
+        return RunCameras(args);
     }
     if (command == "calibrate") {
         return RunCalibrate(args);

@@ -15,6 +15,7 @@
 #include <quarvel/parameter_file.h>
 #include <quarvel/touch.h>
 
+#include "camera_devices.h"
 #include "blob_options.h"
 #include "camera_feed.h"
 #include "camera_source.h"
@@ -90,6 +91,15 @@ constexpr const char* kHelp =
     "  --camera-timeout S  (--camera) a camera or stream that stops delivering is\n"
     "                      opened again and again; after S seconds (default 30)\n"
     "                      the run ends with exit status 2\n"
+    "  --camera-format CODE  --camera-size WxH  --camera-fps RATE\n"
+    "                      (--camera) what the camera delivers ('quarvel cameras'\n"
+    "                      lists what each can: MJPG, YUYV, GREY...); what it does\n"
+    "                      not take is said, and tracking goes on with what it gives\n"
+    "  --exposure auto|E   (--camera) the camera's automatic exposure is turned\n"
+    "                      off while tracking (a finger's brightness must not change\n"
+    "                      with the rest of the picture): auto leaves it on, E sets\n"
+    "                      the exposure (the driver's units)\n"
+    "  --gain G            (--camera) the camera's gain (the driver's units)\n"
     "  --realtime          (--video) frames at the video's own rate, as a camera\n"
     "                      would deliver them\n"
     "  --start-at T        (--video) the replay's first frame at Unix time T\n"
@@ -148,6 +158,7 @@ struct TrackConfig {
     double cameraTimeout = 30.0;
     std::optional<double> fps;
     ReplayOptions replay;
+    CameraSettings camera;
 };
 
 bool CanWriteImage(const std::string& path) {
@@ -187,6 +198,9 @@ std::optional<std::string> ReadTrackConfig(const ParsedArgs& parsed, TrackConfig
         return error;
     }
     if (const auto error = ReadReplayOptions(parsed, config.live, config.replay)) {
+        return error;
+    }
+    if (const auto error = ReadCameraSettings(parsed, config.live, config.camera)) {
         return error;
     }
     return ReadTrackOptions(parsed, config.options, config.cameraTimeout, config.fps);
@@ -230,6 +244,56 @@ std::optional<std::string> ReadTrackOptions(const ParsedArgs& parsed, TrackerOpt
     options = config.options;
     cameraTimeout = config.cameraTimeout;
     framesPerSecond = config.fps;
+    return std::nullopt;
+}
+
+const std::vector<Option>& CameraOptionList() {
+    static const std::vector<Option> options = {{"camera-format", 0, true}, {"camera-size", 0, true},
+                                                {"camera-fps", 0, true},    {"exposure", 0, true},
+                                                {"gain", 0, true}};
+    return options;
+}
+
+std::optional<std::string> ReadCameraSettings(const ParsedArgs& parsed, bool live, CameraSettings& settings) {
+    if (!live) {
+        return RefuseUnused(parsed, {"camera-format", "camera-size", "camera-fps", "exposure", "gain"}, "--camera");
+    }
+    if (parsed.Has("camera-format")) {
+        settings.format = parsed.Get("camera-format");
+        for (char& c : settings.format) {
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+        if (settings.format.size() != 4) {
+            return std::string("--camera-format needs a four-character code (MJPG, YUYV, GREY; 'quarvel cameras' "
+                               "lists a camera's)");
+        }
+    }
+    if (parsed.Has("camera-size")) {
+        const auto size = ParseSize(parsed.Get("camera-size"));
+        if (!size) {
+            return std::string("--camera-size needs WxH");
+        }
+        settings.size = cv::Size(size->first, size->second);
+    }
+    if (const auto error = ReadNumber(parsed, "camera-fps", 1e-3, 10000, "a positive frame rate", settings.fps)) {
+        return error;
+    }
+    if (parsed.Get("exposure") == "auto") {
+        settings.autoExposure = true;
+    } else if (parsed.Has("exposure")) {
+        double exposure = 0.0;
+        if (const auto error = ReadNumber(parsed, "exposure", 0, 1e9, "auto or a number (the driver's units)", exposure)) {
+            return error;
+        }
+        settings.exposure = exposure;
+    }
+    if (parsed.Has("gain")) {
+        double gain = 0.0;
+        if (const auto error = ReadNumber(parsed, "gain", 0, 1e9, "a number (the driver's units)", gain)) {
+            return error;
+        }
+        settings.gain = gain;
+    }
     return std::nullopt;
 }
 
@@ -559,6 +623,7 @@ int RunTrack(const Args& given) {
                                  {"status", 0, true},
                                  kDisplayOption};
     known.insert(known.end(), BlobOptionList().begin(), BlobOptionList().end());
+    known.insert(known.end(), CameraOptionList().begin(), CameraOptionList().end());
     Args rest;
     const std::vector<WallCamera> wall = SplitCameras(args, known, {"video", "camera"}, rest);
     if (const auto error = ParseOptions(wall.empty() ? args : rest, known, parsed)) {
@@ -584,10 +649,9 @@ int RunTrack(const Args& given) {
     if (const int status = OpenOutputs(parsed, *model, out); status != kSuccess) {
         return status;
     }
-    CameraFeed feed(config.input, config.live, config.cameraTimeout);
+    CameraFeed feed(config.input, config.live, config.cameraTimeout, config.camera);
     if (!feed.Open()) {
-        return Fail(kUsage, config.live ? "cannot open camera '" + config.input + "'"
-                                        : "cannot read video '" + config.input + "'");
+        return Fail(kUsage, feed.Trouble());
     }
     const double fps = config.fps ? *config.fps : FramesPerSecond(feed.capture(), config.input);
     if (const int status = OpenRecording(feed.capture(), fps, out); status != kSuccess) {

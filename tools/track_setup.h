@@ -11,6 +11,7 @@
 #include <quarvel/model.h>
 #include <quarvel/touch.h>
 
+#include "camera_source.h"
 #include "cli_common.h"
 #include "track_outputs.h"
 
@@ -20,6 +21,11 @@ namespace quarvel::cli {
 // from the command line. The error message, or nullopt.
 std::optional<std::string> ReadTrackOptions(const ParsedArgs& parsed, TrackerOptions& options, double& cameraTimeout,
                                             std::optional<double>& framesPerSecond);
+// --camera-format, --camera-size, --camera-fps, --exposure, --gain (for
+// cameras: refused with --video). The error message, or nullopt.
+std::optional<std::string> ReadCameraSettings(const ParsedArgs& parsed, bool live, CameraSettings& settings);
+// The options a camera is opened with, for the option list.
+const std::vector<Option>& CameraOptionList();
 // How frames are delivered and sent on beyond the tracker's options.
 struct ReplayOptions {
     bool realtime = false;  // --realtime: a video's frames at its own rate

@@ -14,6 +14,7 @@
 
 #include <quarvel/fusion.h>
 
+#include "camera_devices.h"
 #include "camera_feed.h"
 #include "camera_source.h"
 #include "pacer.h"
@@ -48,8 +49,11 @@ const Option* Find(const std::vector<Option>& options, std::string_view name) {
 class CameraWorker {
 public:
     CameraWorker(int index, const WallCamera& camera, const Model& model, const TrackerOptions& options, double timeout,
-                 TrackService& service)
-        : index_(index), feed_(camera.source, camera.live(), timeout), tracker_(model, options), live_(camera.live()),
+                 const CameraSettings& settings, TrackService& service)
+        : index_(index),
+          feed_(camera.source, camera.live(), timeout, settings),
+          tracker_(model, options),
+          live_(camera.live()),
           service_(service) {}
     ~CameraWorker() { Join(); }
     CameraWorker(const CameraWorker&) = delete;
@@ -376,6 +380,10 @@ int RunWallTrack(const ParsedArgs& parsed, const std::vector<WallCamera>& camera
     if (const auto error = ReadReplayOptions(parsed, cameras.front().live(), replay)) {
         return UsageError("track ", "track: " + *error);
     }
+    CameraSettings settings;
+    if (const auto error = ReadCameraSettings(parsed, cameras.front().live(), settings)) {
+        return UsageError("track ", "track: " + *error);
+    }
     std::vector<Model> models;
     if (const int status = LoadWall(parsed, cameras, models); status != kSuccess) {
         return status;
@@ -397,10 +405,10 @@ int RunWallTrack(const ParsedArgs& parsed, const std::vector<WallCamera>& camera
     std::vector<std::unique_ptr<CameraWorker>> workers;
     for (std::size_t k = 0; k < cameras.size(); ++k) {
         workers.push_back(
-            std::make_unique<CameraWorker>(static_cast<int>(k), cameras[k], models[k], options, timeout, service));
+            std::make_unique<CameraWorker>(static_cast<int>(k), cameras[k], models[k], options, timeout, settings,
+                                           service));
         if (!workers.back()->Open()) {
-            return Fail(kUsage, cameras[k].live() ? "cannot open camera '" + cameras[k].source + "'"
-                                                : "cannot read video '" + cameras[k].source + "'");
+            return Fail(kUsage, workers.back()->feed().Trouble());
         }
         fusion.AddCamera(cameras[k].params, models[k], options.blobs.fingerDiameter);
     }

@@ -381,6 +381,26 @@ TEST_F(ToolTrack, ACameraThatFailsIsOpenedAgainAndEveryTouchLifts) {
     EXPECT_EQ(story, expected) << r.out.substr(r.out.size() > 3000 ? r.out.size() - 3000 : 0) << r.err;
 }
 
+// Camera settings a source does not take are said, and tracking goes on
+// with what it gives; a device that is not there is named with what to do.
+TEST_F(ToolTrack, CameraSettingsASourceDoesNotTakeAreSaid) {
+    quarvel::test::MjpegServer camera([&](int n) { return camera_.Render(n, {}); }, {{20, 0.0}});
+    const auto r = Run({"track", params_, "--camera", camera.url(), "--camera-size", "1280x720", "--exposure", "auto",
+                        "--camera-timeout", "0.3"});
+    EXPECT_NE(r.err.find("--exposure and --gain are for cameras (/dev/videoN): this source keeps its own"),
+              std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("frames 20,"), std::string::npos) << r.out;
+    const auto missing = Run({"track", params_, "--camera", "/dev/video977"});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.err.find("/dev/video977: no such camera; is it plugged in?"), std::string::npos) << missing.err;
+    for (const std::vector<std::string>& wrong :
+         {std::vector<std::string>{"--camera-format", "MJPEG"}, {"--camera-size", "big"}, {"--gain", "-1"}}) {
+        std::vector<std::string> args = {"track", params_, "--camera", camera.url()};
+        args.insert(args.end(), wrong.begin(), wrong.end());
+        EXPECT_EQ(Run(args).status, 2) << wrong[0];
+    }
+}
+
 // A receiver at an IPv6 address gets the same bundles.
 TEST_F(ToolTrack, TuioReachesAnIpv6Receiver) {
     const int fd = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
