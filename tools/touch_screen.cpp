@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include <libevdev/libevdev-uinput.h>
@@ -40,7 +41,8 @@ EvdevDescription DescribeTouchScreen(cv::Size display) {
                     EnableAbs(dev, ABS_X, maxX) && EnableAbs(dev, ABS_Y, maxY) &&
                     EnableAbs(dev, ABS_MT_SLOT, kTouchSlots - 1) &&
                     EnableAbs(dev, ABS_MT_TRACKING_ID, kTrackingIds) &&
-                    EnableAbs(dev, ABS_MT_POSITION_X, maxX) && EnableAbs(dev, ABS_MT_POSITION_Y, maxY);
+                    EnableAbs(dev, ABS_MT_POSITION_X, maxX) && EnableAbs(dev, ABS_MT_POSITION_Y, maxY) &&
+                    libevdev_enable_event_code(dev, EV_MSC, MSC_TIMESTAMP, nullptr) == 0;
     if (!ok) {
         d.reset();
     }
@@ -63,7 +65,7 @@ void TouchScreenEvents::Select(int slot, std::vector<InputEvent>& out) {
     }
 }
 
-std::vector<InputEvent> TouchScreenEvents::Frame(const std::vector<Contact>& contacts) {
+std::vector<InputEvent> TouchScreenEvents::Frame(const std::vector<Contact>& contacts, double seconds) {
     std::vector<InputEvent> out;
     const auto down = [&](long long id) {
         return std::find_if(contacts.begin(), contacts.end(), [&](const Contact& c) {
@@ -133,6 +135,15 @@ std::vector<InputEvent> TouchScreenEvents::Frame(const std::vector<Contact>& con
         touching_ = false;
     }
     if (!out.empty()) {
+        if (std::isfinite(seconds)) {
+            if (!std::isfinite(firstSeconds_)) {
+                firstSeconds_ = seconds;
+            }
+            // Microseconds, a counter that wraps at 32 bits, as touch hardware counts them.
+            const auto micro = static_cast<std::uint32_t>(static_cast<std::uint64_t>(
+                std::llround(std::max(0.0, seconds - firstSeconds_) * 1e6)));
+            out.push_back({EV_MSC, MSC_TIMESTAMP, static_cast<int>(static_cast<std::int32_t>(micro))});
+        }
         out.push_back({EV_SYN, SYN_REPORT, 0});
     }
     return out;

@@ -1,6 +1,7 @@
 #ifndef QUARVEL_TOOLS_TOUCH_SCREEN_H
 #define QUARVEL_TOOLS_TOUCH_SCREEN_H
 
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,11 +41,14 @@ EvdevDescription DescribeTouchScreen(cv::Size display);
 
 // Turns each frame's contacts into the events that report them, ending in
 // SYN_REPORT (nothing for a frame that changes nothing). A contact beyond
-// the slots, or without a display position, is left out.
+// the slots, or without a display position, is left out. A frame with its
+// capture time (`seconds`) reports it in MSC_TIMESTAMP: microseconds since
+// the first such frame, wrapping at 32 bits.
 class TouchScreenEvents {
 public:
     explicit TouchScreenEvents(cv::Size display);
-    std::vector<InputEvent> Frame(const std::vector<Contact>& contacts);
+    std::vector<InputEvent> Frame(const std::vector<Contact>& contacts,
+                                  double seconds = std::numeric_limits<double>::quiet_NaN());
 
 private:
     struct Slot {
@@ -59,6 +63,7 @@ private:
     int current_ = -1;  // the slot the last ABS_MT_SLOT chose
     bool touching_ = false;
     cv::Point pointer_{-1, -1};
+    double firstSeconds_ = std::numeric_limits<double>::quiet_NaN();
 };
 
 // A virtual touchscreen through /dev/uinput.

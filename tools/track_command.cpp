@@ -666,8 +666,10 @@ int RunTrack(const Args& given) {
         if (config.replay.realtime) {
             pacer.emplace(fps, config.replay.startAt);
         }
-        if (!config.replay.source.empty() && out.tuio) {
+        if (out.tuio && !config.replay.source.empty()) {
             out.tuio->SetMember(config.replay.source, pacer ? pacer->start() : UnixNow());
+        } else if (out.tuio && (pacer || config.live)) {
+            out.tuio->SetEpoch(pacer ? pacer->start() : UnixNow());
         }
         return TrackLoop(feed, config, fps, tracker, out, pacer ? &*pacer : nullptr, service).Run();
     } catch (const cv::Exception& e) {

@@ -24,7 +24,7 @@ bool TrackOutputs::Emit(long long frame, const TouchFrame& touches, std::string&
         }
         tuioFailing = !sent;
     }
-    if (screen && !screen->Write(events->Frame(touches.contacts))) {
+    if (screen && !screen->Write(events->Frame(touches.contacts, touches.t))) {
         error = "cannot write to the touchscreen " + screen->node();
         return false;
     }

@@ -97,8 +97,12 @@ TuioSender::~TuioSender() { close(socket_); }
 
 void TuioSender::SetMember(const std::string& name, double epoch) {
     source_ = name;
+    SetEpoch(epoch);
+}
+
+void TuioSender::SetEpoch(double epoch) {
     epoch_ = epoch;
-    member_ = true;
+    timed_ = true;
 }
 
 bool TuioSender::Send(const std::vector<Contact>& contacts, double seconds) {
@@ -107,7 +111,7 @@ bool TuioSender::Send(const std::vector<Contact>& contacts, double seconds) {
     lo_timetag tag;  // LO_TT_IMMEDIATE, which is a C compound literal
     tag.sec = 0;
     tag.frac = 1;
-    if (member_) {
+    if (timed_) {
         lo_timetag now;
         lo_timetag_now(&now);
         const double taken = std::min(epoch_ + seconds, UnixSeconds(now));

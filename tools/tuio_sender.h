@@ -38,8 +38,13 @@ public:
     // A member of a wall: "source" names it `name`, and each bundle's time
     // tag is its frame's time, `epoch` (Unix seconds) + the frame's seconds
     // (never later than the moment it is sent). Without, the source is
-    // "quarvel" and bundles are for immediate use.
+    // "quarvel".
     void SetMember(const std::string& name, double epoch);
+    // Frames timed by the clock (a camera, a replay in real time): each
+    // bundle's time tag is its frame's capture time, `epoch` + the frame's
+    // seconds. Without (a video read as fast as it goes, whose frame
+    // times are no moments), bundles are for immediate use.
+    void SetEpoch(double epoch);
     // The frame's contacts, taken at `seconds`. False when the bundle could
     // not be sent (the reason in error()).
     bool Send(const std::vector<Contact>& contacts, double seconds);
@@ -59,7 +64,7 @@ private:
     int fseq_ = 0;
     std::string source_ = "quarvel";
     double epoch_ = 0.0;
-    bool member_ = false;
+    bool timed_ = false;  // time tags carry the frames' capture times
     std::map<long long, Motion> motion_;  // by session id
     std::string error_;
     std::vector<unsigned char> packet_;

@@ -420,6 +420,8 @@ int RunWallTrack(const ParsedArgs& parsed, const std::vector<WallCamera>& camera
     }
     if (!replay.source.empty() && out.tuio) {
         out.tuio->SetMember(replay.source, pacer ? pacer->start() : UnixNow());
+    } else if (out.tuio && (pacer || cameras.front().live())) {
+        out.tuio->SetEpoch(pacer ? pacer->start() : UnixNow());
     }
     return WallLoop(workers, fusion, out, rate, cameras.front().live(), pacer ? &*pacer : nullptr, service, models).Run();
 }

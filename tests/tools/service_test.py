@@ -12,6 +12,7 @@ import os
 import re
 import signal
 import socket
+import struct
 import subprocess
 import tempfile
 import time
@@ -173,11 +174,23 @@ def test_status_and_metrics_during_a_real_time_replay(directory, params):
     sequence = record(directory, session(8))
     port = free_port()
     base = "http://127.0.0.1:%d/" % port
+    receiver = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    receiver.bind(("127.0.0.1", 0))
+    receiver.settimeout(5)
     run = Tracking(directory, [params, "--video", sequence, "--realtime", "--absorb-seconds", "0",
-                               "--status", str(port), "--tuio", "127.0.0.1:%d" % free_port()])
+                               "--status", str(port), "--tuio", "127.0.0.1:%d" % receiver.getsockname()[1]])
     try:
         wait_for_status(base, run.process)
         time.sleep(3)
+        # A bundle's time tag is its frame's capture time (NTP seconds since 1900).
+        receiver.setblocking(False)
+        while True:  # the newest bundle
+            try:
+                bundle = receiver.recv(65536)
+            except BlockingIOError:
+                break
+        received = time.time()
+        receiver.close()
         first = metrics(base)
         idle = socket.create_connection(("127.0.0.1", port))  # says nothing
         junk = socket.create_connection(("127.0.0.1", port))
@@ -197,6 +210,10 @@ def test_status_and_metrics_during_a_real_time_replay(directory, params):
         exit_status = run.stop()
     assert exit_status == 0, run.stderr()
 
+    assert bundle.startswith(b"#bundle\0")
+    seconds, fraction = struct.unpack(">II", bundle[8:16])
+    captured = seconds - 2208988800 + fraction / 2.0 ** 32
+    assert 0 <= received - captured < 1.0, (received, captured)
     camera = status["cameras"][0]
     assert status["version"] and status["uptime"] > 3
     assert status["display"] == {"width": 1920, "height": 1080}

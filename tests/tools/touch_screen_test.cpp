@@ -121,6 +121,41 @@ TEST(TouchScreen, EventsFollowProtocolTypeBWithinTheDescribedDevice) {
     EXPECT_EQ(began, quarvel::cli::kTouchSlots);
 }
 
+// Each report carries its frame's capture time: microseconds from the
+// first, wrapping at 32 bits as touch hardware's counters do.
+TEST(TouchScreen, EachReportCarriesItsCaptureTime) {
+    const quarvel::cli::EvdevDescription device = quarvel::cli::DescribeTouchScreen(cv::Size(1920, 1080));
+    ASSERT_TRUE(device);
+    EXPECT_TRUE(libevdev_has_event_code(device.get(), EV_MSC, MSC_TIMESTAMP));
+    quarvel::cli::TouchScreenEvents screen(cv::Size(1920, 1080));
+    const struct {
+        double t;
+        double x;
+        int expected;  // -1: no report
+    } frames[] = {
+        {100.0, 10, 0},
+        {100.0333334, 20, 33333},
+        {100.07, 20, -1},  // nothing changed: nothing reported
+        {100.1, 30, 100000},
+        {100.0 + 4294.967296 + 0.5, 40, 500000},  // past 2^32 microseconds
+    };
+    for (const auto& f : frames) {
+        const std::vector<InputEvent> events = screen.Frame({At(1, f.x, 50, ContactState::Move)}, f.t);
+        if (f.expected < 0) {
+            EXPECT_TRUE(events.empty());
+            continue;
+        }
+        ASSERT_GE(events.size(), 2u);
+        EXPECT_EQ(events.back().type, static_cast<unsigned>(EV_SYN));
+        const InputEvent& stamp = events[events.size() - 2];
+        EXPECT_EQ(stamp.type, static_cast<unsigned>(EV_MSC));
+        EXPECT_EQ(stamp.code, static_cast<unsigned>(MSC_TIMESTAMP));
+        EXPECT_EQ(stamp.value, f.expected) << f.t;
+    }
+    // Without a time, no time stamp.
+    EXPECT_EQ(Last(screen.Frame({At(1, 60, 50, ContactState::Move)}), EV_MSC, MSC_TIMESTAMP), -100);
+}
+
 TEST(TouchScreen, TheVirtualDeviceIsCreatedWhereUinputIsWritable) {
     if (access("/dev/uinput", R_OK | W_OK) != 0) {
         GTEST_SKIP() << "no writable /dev/uinput on this machine: the device itself was not created";
