@@ -23,6 +23,7 @@
 #include "stop_signals.h"
 #include "track_outputs.h"
 #include "config_file.h"
+#include "frame_grabber.h"
 #include "track_service.h"
 #include "track_setup.h"
 #include "pacer.h"
@@ -417,7 +418,11 @@ class TrackLoop {
 public:
     TrackLoop(CameraFeed& feed, const TrackConfig& config, double fps, TouchTracker& tracker, TrackOutputs& out,
               const Pacer* pacer, TrackService& service)
-        : feed_(feed), config_(config), fps_(fps), tracker_(tracker), out_(out), pacer_(pacer), service_(service) {}
+        : feed_(feed), config_(config), fps_(fps), tracker_(tracker), out_(out), pacer_(pacer), service_(service) {
+        if (config.live) {
+            grabber_.emplace(feed);
+        }
+    }
 
     int Run();
 
@@ -432,6 +437,10 @@ private:
     bool LiftAll();
     // Once, when the camera has moved by half a display pixel or more.
     void SayDrift();
+    void SayLost();
+    void SayBack(double after);
+    // SIGHUP: the calibration read again.
+    void Reload();
     int Finish(int status);
     double Elapsed() const {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
@@ -454,6 +463,9 @@ private:
     bool learned_ = false;
     cv::Mat shown_;
     std::string error_;
+    std::chrono::steady_clock::time_point captured_{};
+    // Last: a camera's reading thread, stopped before the rest goes.
+    std::optional<FrameGrabber> grabber_;
 };
 
 bool TrackLoop::LiftAll() {
@@ -475,31 +487,61 @@ void TrackLoop::SayDrift() {
                                              : "recalibrate or run with --follow-drift");
 }
 
+void TrackLoop::SayLost() {
+    LiftAll();
+    std::fprintf(stderr, "quarvel: the camera '%s' stopped delivering frames: every touch lifted; opening it again "
+                         "(giving up after %g s)\n", feed_.source().c_str(), config_.cameraTimeout);
+}
+
+void TrackLoop::SayBack(double after) {
+    std::fprintf(stderr, "quarvel: the camera '%s' is back after %.1f s\n", feed_.source().c_str(), after);
+}
+
+void TrackLoop::Reload() {
+    if (!StopSignals::TakeReload()) {
+        return;
+    }
+    std::vector<Model> models{tracker_.calibration()};
+    if (service_.Reload(models)) {
+        tracker_.Recalibrate(models.front());
+        warnedDrift_ = false;
+    }
+}
+
 bool TrackLoop::Next(cv::Mat& frame, int& status) {
     const auto stop = [] { return StopSignals::Received() != 0; };
     if (stop() || (pacer_ != nullptr && !pacer_->Wait(frames_, stop))) {
         return false;
     }
-    const CameraFeed::Read read = feed_.Next(
-        frame, stop,
-        [&] {
-            LiftAll();
-            std::fprintf(stderr, "quarvel: the camera '%s' stopped delivering frames: every touch lifted; opening "
-                                 "it again (giving up after %g s)\n", feed_.source().c_str(), config_.cameraTimeout);
-        },
-        [&](double after) {
-            std::fprintf(stderr, "quarvel: the camera '%s' is back after %.1f s\n", feed_.source().c_str(), after);
-        });
+    Reload();
+    if (grabber_) {  // a camera: the newest frame, read on its own thread
+        for (;;) {
+            FrameGrabber::Taken t = grabber_->Next(stop);
+            switch (t.event) {
+                case FrameGrabber::Event::Frame:
+                    frame = std::move(t.frame);
+                    captured_ = t.captured;
+                    service_.Skipped(0, t.skipped);
+                    return true;
+                case FrameGrabber::Event::Lost:
+                    SayLost();
+                    break;
+                case FrameGrabber::Event::Back:
+                    SayBack(t.goneSeconds);
+                    break;
+                case FrameGrabber::Event::Gone:
+                    status = Fail(kUsage, "the camera '" + feed_.source() + "' stayed gone; giving up");
+                    return false;
+                case FrameGrabber::Event::End:
+                    return false;
+            }
+        }
+    }
+    const CameraFeed::Read read = feed_.Next(frame, stop, [&] { SayLost(); }, [&](double after) { SayBack(after); });
     if (read == CameraFeed::Read::Gone) {
         status = Fail(kUsage, "the camera '" + feed_.source() + "' stayed gone; giving up");
     }
-    if (StopSignals::TakeReload()) {
-        std::vector<Model> models{tracker_.calibration()};
-        if (service_.Reload(models)) {
-            tracker_.Recalibrate(models.front());
-            warnedDrift_ = false;
-        }
-    }
+    captured_ = feed_.captured();
     return read == CameraFeed::Read::Frame;
 }
 
@@ -512,7 +554,7 @@ bool TrackLoop::Step(const cv::Mat& frame, int& status) {
         warnedSize_ = true;
     }
     using Clock = std::chrono::steady_clock;
-    const Clock::time_point captured = feed_.captured();
+    const Clock::time_point captured = captured_;
     const double seconds = config_.live ? std::chrono::duration<double>(captured - started_).count()
                                         : static_cast<double>(frames_) / fps_;
     const Clock::time_point begun = Clock::now();

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -17,6 +18,7 @@
 #include "camera_devices.h"
 #include "camera_feed.h"
 #include "camera_source.h"
+#include "frame_grabber.h"
 #include "pacer.h"
 #include "stop_signals.h"
 #include "track_service.h"
@@ -90,13 +92,9 @@ private:
                 changed.notify_all();
                 return;
             }
-            const CameraFeed::Read read = feed_.Next(
-                frame, stop,
-                [this] { std::fprintf(stderr, "quarvel: the camera '%s' stopped delivering frames; opening it again\n",
-                                      feed_.source().c_str()); },
-                [this](double after) {
-                    std::fprintf(stderr, "quarvel: the camera '%s' is back after %.1f s\n", feed_.source().c_str(), after);
-                });
+            Clock::time_point captured;
+            long long replaced = 0;
+            const CameraFeed::Read read = Read(frame, captured, replaced, stop);
             if (read != CameraFeed::Read::Frame) {
                 const std::lock_guard<std::mutex> lock(m);
                 ended = true;
@@ -106,7 +104,7 @@ private:
             }
             TakeCalibration(m);
             Tracked tracked;
-            tracked.captured = feed_.captured();
+            tracked.captured = captured;
             const double t = live_ ? std::chrono::duration<double>(tracked.captured - started).count() : n / fps;
             const Clock::time_point begun = Clock::now();
             tracked.touches = tracker_.Track(frame, t);
@@ -114,13 +112,54 @@ private:
             service_.View(index_, frame, tracked.touches.contacts);
             std::unique_lock<std::mutex> lock(m);
             if (live_) {
-                skipped += static_cast<long long>(frames.size());
+                skipped += replaced + static_cast<long long>(frames.size());
                 frames.clear();
             } else {
                 changed.wait(lock, [&] { return frames.size() < 2 || stop(); });
             }
             frames.push_back(std::move(tracked));
             changed.notify_all();
+        }
+    }
+
+    // The next frame: a video's next, a camera's newest (read on a thread
+    // of its own; `replaced` counts those it skipped).
+    CameraFeed::Read Read(cv::Mat& frame, Clock::time_point& captured, long long& replaced,
+                          const std::function<bool()>& stop) {
+        const auto lost = [this] {
+            std::fprintf(stderr, "quarvel: the camera '%s' stopped delivering frames; opening it again\n",
+                         feed_.source().c_str());
+        };
+        const auto back = [this](double after) {
+            std::fprintf(stderr, "quarvel: the camera '%s' is back after %.1f s\n", feed_.source().c_str(), after);
+        };
+        if (!live_) {
+            const CameraFeed::Read read = feed_.Next(frame, stop, lost, back);
+            captured = feed_.captured();
+            return read;
+        }
+        if (!grabber_) {
+            grabber_.emplace(feed_);
+        }
+        for (;;) {
+            FrameGrabber::Taken t = grabber_->Next(stop);
+            switch (t.event) {
+                case FrameGrabber::Event::Frame:
+                    frame = std::move(t.frame);
+                    captured = t.captured;
+                    replaced = t.skipped;
+                    return CameraFeed::Read::Frame;
+                case FrameGrabber::Event::Lost:
+                    lost();
+                    break;
+                case FrameGrabber::Event::Back:
+                    back(t.goneSeconds);
+                    break;
+                case FrameGrabber::Event::Gone:
+                    return CameraFeed::Read::Gone;
+                case FrameGrabber::Event::End:
+                    return CameraFeed::Read::End;
+            }
         }
     }
 
@@ -141,6 +180,7 @@ private:
     bool live_;
     TrackService& service_;
     const Pacer* pacer_ = nullptr;
+    std::optional<FrameGrabber> grabber_;  // a camera's reading thread, made on the worker's
     std::thread thread_;
 };
 

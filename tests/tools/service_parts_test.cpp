@@ -12,7 +12,14 @@
 #include <string>
 #include <vector>
 
+#include <chrono>
+#include <thread>
+
+#include <opencv2/imgcodecs.hpp>
+
 #include "camera_devices.h"
+#include "camera_feed.h"
+#include "frame_grabber.h"
 #include "config_file.h"
 #include "health.h"
 #include "support/ir_camera.h"
@@ -82,6 +89,50 @@ TEST(CameraList, TheDeviceACameraOptionNames) {
     }
     EXPECT_NE(OpenTrouble("/dev/video977", true).find("/dev/video977: no such camera"), std::string::npos);
     EXPECT_EQ(OpenTrouble("clip.avi", false), "cannot read video 'clip.avi'");
+}
+
+// A source faster than its reader: the reader always gets the newest
+// frame, in order, and every frame is either taken or counted as skipped.
+TEST(FrameGrabberThreads, TheNewestFrameEveryOtherCounted) {
+    const std::string dir = testing::TempDir();
+    constexpr int kFrames = 60;
+    for (int n = 0; n < kFrames; ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/grab%04d.png", n);
+        ASSERT_TRUE(cv::imwrite(dir + name, cv::Mat(48, 64, CV_8UC1, cv::Scalar(n * 4))));
+    }
+    CameraFeed feed(dir + "/grab%04d.png", true, 1.0);  // read as fast as it goes, as a camera delivers
+    ASSERT_TRUE(feed.Open());
+    FrameGrabber grabber(feed);
+    long long taken = 0;
+    long long skipped = 0;
+    int last = -1;
+    for (;;) {
+        const FrameGrabber::Taken t = grabber.Next([] { return false; });
+        if (t.event != FrameGrabber::Event::Frame) {
+            EXPECT_EQ(t.event, FrameGrabber::Event::End);
+            break;
+        }
+        const int n = t.frame.at<unsigned char>(0, 0) / 4;
+        EXPECT_EQ(n, last + 1 + t.skipped) << "frames skipped are counted, none taken twice";
+        last = n;
+        ++taken;
+        skipped += t.skipped;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));  // a reader slower than its source
+    }
+    EXPECT_EQ(taken + skipped, kFrames);
+    EXPECT_EQ(last, kFrames - 1) << "the last frame is never lost";
+    EXPECT_GT(skipped, 0);
+    // Let go while its source still delivers: it stops reading.
+    CameraFeed again(dir + "/grab%04d.png", true, 1.0);
+    ASSERT_TRUE(again.Open());
+    {
+        FrameGrabber early(again);
+        EXPECT_EQ(early.Next([] { return false; }).event, FrameGrabber::Event::Frame);
+    }
+    // A source that is not there does not open.
+    CameraFeed none(dir + "/none%04d.png", true, 1.0);
+    EXPECT_FALSE(none.Open());
 }
 
 TEST(ConfigFile, WordsAsACommandLineWouldHaveThem) {
