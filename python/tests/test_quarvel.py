@@ -222,6 +222,12 @@ def test_touch_tracker_reports_calibrated_contacts(q):
         doubled.track(_ir_frame([], seed=i))
     (c,) = doubled.track(_ir_frame([(100.5, 50.25)], seed=3))
     assert c.state == "down" and abs(c.x - 201.0) < 0.1 and abs(c.y - 100.5) < 0.1
+    # A new calibration (here tripling): the contact stays down, under its id.
+    params.matrix = np.diag([3.0, 3.0, 1.0])
+    doubled.recalibrate(quarvel.Model(params, display=(1920, 1440)))
+    (c,) = doubled.track(_ir_frame([(100.5, 50.25)], seed=4))
+    assert (c.id, c.state) == (1, "move") and abs(c.x - 301.5) < 0.1 and abs(c.y - 150.75) < 0.1
+    assert doubled.model.display == (1920, 1440)
     with pytest.raises(TypeError):
         tracker.track(np.zeros((480, 640), np.float32))
 
