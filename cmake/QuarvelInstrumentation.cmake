@@ -27,7 +27,8 @@ endif()
 
 if(QUARVEL_COVERAGE)
   # Atomic counters: the thread test updates them from several threads.
-  add_compile_options(--coverage -O0 -fprofile-update=atomic)
+  # -O1: the rigs run at a third of -O0's time, and the lines still map.
+  add_compile_options(--coverage -O1 -fprofile-update=atomic)
   add_link_options(--coverage)
 endif()
 
