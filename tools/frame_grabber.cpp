@@ -60,4 +60,29 @@ FrameGrabber::Taken FrameGrabber::Next(const std::function<bool()>& stop) {
     return std::move(newest_);
 }
 
+CameraFeed::Read FrameGrabber::Read(cv::Mat& frame, Clock::time_point& captured, long long& skipped,
+                                    const std::function<bool()>& stop, const std::function<void()>& lost,
+                                    const std::function<void(double)>& back) {
+    for (;;) {
+        Taken t = Next(stop);
+        switch (t.event) {
+            case Event::Frame:
+                frame = std::move(t.frame);
+                captured = t.captured;
+                skipped = t.skipped;
+                return CameraFeed::Read::Frame;
+            case Event::Lost:
+                lost();
+                break;
+            case Event::Back:
+                back(t.goneSeconds);
+                break;
+            case Event::Gone:
+                return CameraFeed::Read::Gone;
+            case Event::End:
+                return CameraFeed::Read::End;
+        }
+    }
+}
+
 }  // namespace quarvel::cli

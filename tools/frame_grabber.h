@@ -46,6 +46,12 @@ public:
     // The next event; waits for one, asking `stop` every 50 ms (End when it
     // says so).
     Taken Next(const std::function<bool()>& stop);
+    // As CameraFeed::Next: the next frame (Read::Frame, with its capture
+    // time and the frames it replaced), `lost` and `back` called as the
+    // camera goes and comes back in between, or the end.
+    CameraFeed::Read Read(cv::Mat& frame, Clock::time_point& captured, long long& skipped,
+                          const std::function<bool()>& stop, const std::function<void()>& lost,
+                          const std::function<void(double)>& back);
 
 private:
     void Run();

@@ -26,6 +26,9 @@ std::string Number(double value) {
     return out;
 }
 
+// A sample's value in the exposition format (NaN where it is not a number).
+std::string Sample(double value) { return std::isfinite(value) ? Number(value) : std::string("NaN"); }
+
 // A label value in the exposition format: backslash, quote and newline escaped.
 std::string Label(const std::string& text) {
     std::string out;
@@ -231,14 +234,14 @@ std::string HealthBoard::Metrics() const {
         for (const Camera& c : cams_) {
             for (const double q : {0.5, 0.99}) {
                 out += std::string(name) + "{camera=\"" + Label(c.name) + "\",quantile=\"" + (q < 0.9 ? "0.5" : "0.99") +
-                       "\"} " + Number((c.*window).Quantile(q)) + "\n";
+                       "\"} " + Sample((c.*window).Quantile(q)) + "\n";
             }
         }
     };
     family("quarvel_build_info", "gauge", "The tool's version.");
     out += "quarvel_build_info{version=\"" QUARVEL_VERSION_STRING "\"} 1\n";
     family("quarvel_uptime_seconds", "gauge", "Seconds since tracking started.");
-    out += "quarvel_uptime_seconds " + Number(now) + "\n";
+    out += "quarvel_uptime_seconds " + Sample(now) + "\n";
     each("quarvel_frames_total", "counter", "Frames tracked.", [](const Camera& c) { return std::to_string(c.frames); });
     each("quarvel_frames_skipped_total", "counter", "Frames replaced by a newer one before they were tracked.",
          [](const Camera& c) { return std::to_string(c.skipped); });
@@ -247,7 +250,7 @@ std::string HealthBoard::Metrics() const {
     each("quarvel_frames_refused_total", "counter", "Frames that could not be read.",
          [](const Camera& c) { return std::to_string(c.refused); });
     each("quarvel_frames_per_second", "gauge", "Frames tracked a second, over the last two seconds.",
-         [&](const Camera& c) { return Number(Rate(c, now)); });
+         [&](const Camera& c) { return Sample(Rate(c, now)); });
     quantiles("quarvel_processing_milliseconds", "The tracker's time on a frame, recent frames.",
               &Camera::processing);
     quantiles("quarvel_latency_milliseconds", "From a frame's capture to the outputs having it, recent frames.",
@@ -255,12 +258,12 @@ std::string HealthBoard::Metrics() const {
     each("quarvel_background_learned", "gauge", "1 once the background is learned.",
          [](const Camera& c) { return std::string(c.background.learned ? "1" : "0"); });
     each("quarvel_threshold", "gauge", "The threshold in use, grey levels.",
-         [](const Camera& c) { return Number(c.background.threshold); });
+         [](const Camera& c) { return Sample(c.background.threshold); });
     each("quarvel_contacts", "gauge", "Contacts down.", [](const Camera& c) { return std::to_string(Down(c.contacts)); });
     each("quarvel_drift_camera_pixels", "gauge", "The camera's motion since its background was learned.",
-         [](const Camera& c) { return Number(c.drift.camera); });
+         [](const Camera& c) { return Sample(c.drift.camera); });
     each("quarvel_drift_display_pixels", "gauge", "What the camera's motion does to a touch, display pixels.",
-         [](const Camera& c) { return Number(c.drift.display); });
+         [](const Camera& c) { return Sample(c.drift.display); });
     family("quarvel_output_up", "gauge", "1 while an output works, 0 while it fails.");
     out += std::string("quarvel_output_up{output=\"tuio\"} ") + (outputs_.tuio && !outputs_.tuioFailing ? "1" : "0") +
            "\nquarvel_output_up{output=\"uinput\"} " + (outputs_.uinput ? "1" : "0") + "\n";

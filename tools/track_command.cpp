@@ -514,34 +514,20 @@ bool TrackLoop::Next(cv::Mat& frame, int& status) {
         return false;
     }
     Reload();
+    const auto lost = [this] { SayLost(); };
+    const auto back = [this](double after) { SayBack(after); };
+    CameraFeed::Read read = CameraFeed::Read::End;
     if (grabber_) {  // a camera: the newest frame, read on its own thread
-        for (;;) {
-            FrameGrabber::Taken t = grabber_->Next(stop);
-            switch (t.event) {
-                case FrameGrabber::Event::Frame:
-                    frame = std::move(t.frame);
-                    captured_ = t.captured;
-                    service_.Skipped(0, t.skipped);
-                    return true;
-                case FrameGrabber::Event::Lost:
-                    SayLost();
-                    break;
-                case FrameGrabber::Event::Back:
-                    SayBack(t.goneSeconds);
-                    break;
-                case FrameGrabber::Event::Gone:
-                    status = Fail(kUsage, "the camera '" + feed_.source() + "' stayed gone; giving up");
-                    return false;
-                case FrameGrabber::Event::End:
-                    return false;
-            }
-        }
+        long long skipped = 0;
+        read = grabber_->Read(frame, captured_, skipped, stop, lost, back);
+        service_.Skipped(0, skipped);
+    } else {
+        read = feed_.Next(frame, stop, lost, back);
+        captured_ = feed_.captured();
     }
-    const CameraFeed::Read read = feed_.Next(frame, stop, [&] { SayLost(); }, [&](double after) { SayBack(after); });
     if (read == CameraFeed::Read::Gone) {
         status = Fail(kUsage, "the camera '" + feed_.source() + "' stayed gone; giving up");
     }
-    captured_ = feed_.captured();
     return read == CameraFeed::Read::Frame;
 }
 

@@ -141,26 +141,7 @@ private:
         if (!grabber_) {
             grabber_.emplace(feed_);
         }
-        for (;;) {
-            FrameGrabber::Taken t = grabber_->Next(stop);
-            switch (t.event) {
-                case FrameGrabber::Event::Frame:
-                    frame = std::move(t.frame);
-                    captured = t.captured;
-                    replaced = t.skipped;
-                    return CameraFeed::Read::Frame;
-                case FrameGrabber::Event::Lost:
-                    lost();
-                    break;
-                case FrameGrabber::Event::Back:
-                    back(t.goneSeconds);
-                    break;
-                case FrameGrabber::Event::Gone:
-                    return CameraFeed::Read::Gone;
-                case FrameGrabber::Event::End:
-                    return CameraFeed::Read::End;
-            }
-        }
+        return grabber_->Read(frame, captured, replaced, stop, lost, back);
     }
 
     void TakeCalibration(std::mutex& m) {
