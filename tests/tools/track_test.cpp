@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -13,6 +14,9 @@
 #include <cstdio>
 #include <cstring>
 #include <algorithm>
+#include <thread>
+#include <chrono>
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -379,6 +383,54 @@ TEST_F(ToolTrack, ACameraThatFailsIsOpenedAgainAndEveryTouchLifts) {
     }
     const std::vector<std::pair<int, std::string>> expected = {{1, "down"}, {1, "up"}, {2, "down"}, {2, "up"}};
     EXPECT_EQ(story, expected) << r.out.substr(r.out.size() > 3000 ? r.out.size() - 3000 : 0) << r.err;
+}
+
+// Under a service manager the watchdog is fed by frames, not a timer: a
+// camera that stops delivering stops the pings (so the service would be
+// restarted), and they come back with the frames.
+TEST_F(ToolTrack, TheWatchdogStopsWhenTheFramesStop) {
+    quarvel::test::MjpegServer camera([&](int n) { return camera_.Render(n, {}); }, {{300, 2.5}, {300, 0.0}});
+    const std::string path = (dir.path() / "notify").string();
+    const int listener = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, path.c_str());
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    std::vector<double> pings;  // seconds since the start
+    std::atomic<bool> done{false};
+    const auto start = std::chrono::steady_clock::now();
+    std::thread hear([&] {
+        char message[512];
+        while (!done) {
+            pollfd ready{listener, POLLIN, 0};
+            if (poll(&ready, 1, 50) > 0) {
+                const ssize_t n = recv(listener, message, sizeof message - 1, 0);
+                if (n > 0 && std::string(message, static_cast<std::size_t>(n)).find("WATCHDOG=1") != std::string::npos) {
+                    pings.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+                }
+            }
+        }
+    });
+    const auto r = quarvel::test::RunProcess(tool_, {"track", params_, "--camera", camera.url(), "--camera-timeout", "4"},
+                                             "", {"NOTIFY_SOCKET=" + path, "WATCHDOG_USEC=400000"});
+    done = true;
+    hear.join();
+    close(listener);
+    EXPECT_EQ(r.status, 2) << r.err;  // the camera stayed gone at the end
+    ASSERT_GE(pings.size(), 6u) << r.err;
+    double widest = 0.0;
+    std::size_t before = 0;
+    for (std::size_t k = 1; k < pings.size(); ++k) {
+        if (pings[k] - pings[k - 1] > widest) {
+            widest = pings[k] - pings[k - 1];
+            before = k;
+        }
+    }
+    EXPECT_GE(widest, 2.0) << "pings went on while no frame came";
+    EXPECT_GE(before, 3u) << "pings while the first frames flowed";
+    EXPECT_GE(pings.size() - before, 3u) << "pings once the frames came back";
 }
 
 // Camera settings a source does not take are said, and tracking goes on
