@@ -25,7 +25,8 @@ packages=(
   libx11-dev                                    # tests: a host's own Xlib error handler
   liblo-dev                                     # the tool: touches sent as TUIO over OSC
   libevdev-dev                                  # the tool: touches as a virtual touchscreen (uinput)
-  libcpp-httplib-dev                            # the tool: the status page and metrics (track --status)
+  libcpp-httplib-dev                            # the tool: the status page and metrics (track --status) ...
+  libssl-dev zlib1g-dev libbrotli-dev           # ... and what its header calls inline
   libsystemd-dev                                # the tool: the service manager's notify protocol and watchdog
   libgtest-dev                                  # unit tests
   libbenchmark-dev libhwy-dev                   # benchmarks; Highway also the tracker's SIMD background pass
