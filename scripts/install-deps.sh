@@ -34,6 +34,7 @@ packages=(
   python3-numpy python3-pytest                  # the Python module's tests
   python3-opencv                                # the Python examples (cv2 reads cameras and pictures)
   python3-selenium                              # tests: the status page in a real headless browser ...
+  python3-prometheus-client                     # tests: the metrics read by Prometheus' own parser
   systemd                                       # tests: the service's unit file checked by systemd-analyze
   help2man                                      # the man page
   xvfb xauth x11-utils x11-xserver-utils        # tests against a real X server
