@@ -65,6 +65,19 @@ void TouchScreenEvents::Select(int slot, std::vector<InputEvent>& out) {
     }
 }
 
+void TouchScreenEvents::Stamp(double seconds, std::vector<InputEvent>& out) {
+    if (!std::isfinite(seconds)) {
+        return;
+    }
+    if (!std::isfinite(firstSeconds_)) {
+        firstSeconds_ = seconds;
+    }
+    // Microseconds, a counter that wraps at 32 bits, as touch hardware counts them.
+    const auto micro = static_cast<std::uint32_t>(
+        static_cast<std::uint64_t>(std::llround(std::max(0.0, seconds - firstSeconds_) * 1e6)));
+    out.push_back({EV_MSC, MSC_TIMESTAMP, static_cast<int>(static_cast<std::int32_t>(micro))});
+}
+
 std::vector<InputEvent> TouchScreenEvents::Frame(const std::vector<Contact>& contacts, double seconds) {
     std::vector<InputEvent> out;
     const auto down = [&](long long id) {
@@ -135,15 +148,7 @@ std::vector<InputEvent> TouchScreenEvents::Frame(const std::vector<Contact>& con
         touching_ = false;
     }
     if (!out.empty()) {
-        if (std::isfinite(seconds)) {
-            if (!std::isfinite(firstSeconds_)) {
-                firstSeconds_ = seconds;
-            }
-            // Microseconds, a counter that wraps at 32 bits, as touch hardware counts them.
-            const auto micro = static_cast<std::uint32_t>(static_cast<std::uint64_t>(
-                std::llround(std::max(0.0, seconds - firstSeconds_) * 1e6)));
-            out.push_back({EV_MSC, MSC_TIMESTAMP, static_cast<int>(static_cast<std::int32_t>(micro))});
-        }
+        Stamp(seconds, out);
         out.push_back({EV_SYN, SYN_REPORT, 0});
     }
     return out;

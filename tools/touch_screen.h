@@ -56,6 +56,8 @@ private:
         cv::Point at;
     };
     void Select(int slot, std::vector<InputEvent>& out);
+    // MSC_TIMESTAMP for a frame taken at `seconds` (nothing when it is not a number).
+    void Stamp(double seconds, std::vector<InputEvent>& out);
     cv::Point Pixel(const cv::Point2d& display) const;
 
     cv::Size display_;
