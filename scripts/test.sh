@@ -7,8 +7,8 @@
 #             overflow included), every report fatal
 #   tsan      every test that starts threads (the suites named *Threads:
 #             one model, one instance, one preview from several threads, and
-#             loads on two threads against an Xvfb of their own) under
-#             ThreadSanitizer
+#             loads on two threads against an Xvfb of their own, the
+#             status server and the frame grabber) under ThreadSanitizer
 #   coverage  GCC coverage build, every test, gcovr line/branch summary
 #   fuzz      each libFuzzer target for QUARVEL_FUZZ_SECONDS (default 40)
 #   bench     builds the benchmarks and runs each once, briefly, with the
@@ -66,10 +66,10 @@ stage_asan() {
 }
 
 stage_tsan() {
-  configure build/test-tsan -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQUARVEL_SANITIZE=thread -DQUARVEL_BUILD_TOOLS=OFF
-  cmake --build build/test-tsan -j "$jobs" --target quarvel_tests quarvel_x_server_tests
+  configure build/test-tsan -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQUARVEL_SANITIZE=thread
+  cmake --build build/test-tsan -j "$jobs" --target quarvel_tests quarvel_x_server_tests quarvel_service_tests
   # Every suite whose tests start threads is named *Threads.
-  TSAN_OPTIONS=halt_on_error=1 run_ctest build/test-tsan -R 'Threads\.'
+  TSAN_OPTIONS=halt_on_error=1:suppressions=$PWD/tests/sanitizers/tsan.supp run_ctest build/test-tsan -R 'Threads\.'
 }
 
 stage_coverage() {
