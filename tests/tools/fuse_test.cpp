@@ -197,14 +197,18 @@ TEST_F(WallMembers, TwoMembersInStepAreOneSurfaceAtTheHub) {
             }
             // The finger it is on: the nearest down about then. The hub
             // fuses a frame when it arrives and takes frames up to 0.5 s
-            // old (a loaded machine delivers them that late); a lift is
-            // reported two frames late, the coasting.
+            // old (a loaded machine delivers them that late). A lift is
+            // reported two frames late, the coasting; and the hub carries
+            // a contact along its motion to when its frame arrived (at
+            // most 0.1 s), past the end of the finger's path.
             std::size_t best = script.size();
             double nearest = 30.0;
             const int late = static_cast<int>(std::ceil(0.5 * kFps)) + 2;
+            const int carried = static_cast<int>(std::ceil(0.1 * kFps)) + (c.state == "coasting" ? 2 : 0);
             for (std::size_t s = 0; s < script.size(); ++s) {
                 for (int g = frame - late; g <= frame + 2; ++g) {
-                    if (script[s].Down(g) && cv::norm(script[s].at(g) - c.at) < nearest) {
+                    const bool on = script[s].Down(g) || (g > script[s].last && script[s].Down(g - carried));
+                    if (on && cv::norm(script[s].at(g) - c.at) < nearest) {
                         nearest = cv::norm(script[s].at(g) - c.at);
                         best = s;
                     }
