@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
